@@ -1,0 +1,40 @@
+# Shared by scripts/run, scripts/test and scripts/screenshot: install what is missing, build.
+# shellcheck shell=bash
+
+KELVOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Debian packages to build Kelvor, run it, and run its tests.
+KELVOR_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
+    libsqlite3-dev libgtest-dev libgmock-dev)
+KELVOR_RUN_PACKAGES=(libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core)
+KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
+    desktop-file-utils appstream)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs only the packages that are not installed yet; nothing at all on a ready machine.
+ensure_packages() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+}
+
+# Configures build/ once (or with the given cache options into the given folder), then builds.
+build_kelvor() {
+    local dir=${1:-$KELVOR_ROOT/build}
+    shift || true
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -S "$KELVOR_ROOT" -B "$dir" -G Ninja "$@"
+    fi
+    cmake --build "$dir" --parallel "$(nproc)"
+}

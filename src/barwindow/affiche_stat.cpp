@@ -1,0 +1,7 @@
+#include "barwindow/frm_kelvor.h"
+
+namespace kelvor {
+
+void frmKelvor::Affiche_stat() {}
+
+} // namespace kelvor

@@ -1,0 +1,85 @@
+#include "barwindow/frm_kelvor.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/instance_lock.h"
+#include "platform/process_starter.h"
+#include "platform/settings_store.h"
+#include "platform/shutdown_signals.h"
+#include "platform/store_location.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+bool has_display() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+// The bar places itself and is dragged by its own code, which a Wayland compositor does not
+// allow a client; under XWayland it can.
+void prefer_x11_when_available() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace kelvor;
+    if (!has_display()) {
+        std::fputs("kelvor: no graphical display (DISPLAY is not set); start it from a desktop "
+                   "session\n",
+                   stderr);
+        return 1;
+    }
+    prefer_x11_when_available();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kelvor"));
+    QApplication::setQuitOnLastWindowClosed(true);
+    // From here a log-off or kill signal waits for the event loop, which books the session.
+    platform::ShutdownSignals shutdown;
+
+    const auto location = platform::StoreLocation::standard();
+    if (const QString problem = platform::prepare_store_directory(location.directory);
+        !problem.isEmpty()) {
+        platform::report_fatal(problem);
+        return 1;
+    }
+    // Is_already_running: a second copy leaves without touching the store.
+    platform::InstanceLock lock(location.lock_path);
+    switch (lock.try_acquire()) {
+    case platform::InstanceLock::Result::held_elsewhere:
+        return 0;
+    case platform::InstanceLock::Result::failed:
+        platform::report_fatal(lock.error());
+        return 1;
+    case platform::InstanceLock::Result::acquired:
+        break;
+    }
+
+    std::unique_ptr<platform::SqliteSettingsStore> store;
+    platform::SystemClock clock;
+    platform::QtDialogs dialogs;
+    platform::DetachedProcessStarter starter;
+    try {
+        store = std::make_unique<platform::SqliteSettingsStore>(location.store_path);
+    } catch (const platform::StoreError& error) {
+        platform::report_fatal(QString::fromStdString(error.what()));
+        return 1;
+    }
+
+    frmKelvor bar({*store, clock, dialogs, starter});
+    try {
+        bar.Form_Load();
+    } catch (const platform::StoreError& error) {
+        platform::report_fatal(QString::fromStdString(error.what()));
+        return 1;
+    }
+    QObject::connect(&shutdown, &platform::ShutdownSignals::requested, &bar, &QWidget::close);
+    bar.show();
+    return app.exec();
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+namespace kelvor::platform {
+
+// One running copy per store: an exclusive lock on a file beside the store. The kernel drops
+// the lock when the process dies, however it dies, so a killed copy never blocks the next.
+class InstanceLock {
+public:
+    enum class Result { acquired, held_elsewhere, failed };
+
+    explicit InstanceLock(QString lock_path);
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    Result try_acquire();
+    // Why the last try_acquire failed, for the user.
+    const QString& error() const { return error_; }
+
+private:
+    QString path_;
+    QString error_;
+    int fd_ = -1;
+};
+
+} // namespace kelvor::platform

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+
+namespace kelvor::platform {
+
+// The one application name every value is stored under.
+inline constexpr const char* app_name = "KELVOR";
+
+using SettingList = std::vector<std::pair<QString, QString>>;
+
+// Raised when the store cannot be opened, is not ours, or a statement fails.
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Text values addressed by section and key, kept in the order of their first write.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+
+    // The stored text, or `fallback` when the key (or its section) does not exist.
+    virtual QString read(const QString& section, const QString& key, const QString& fallback) = 0;
+    virtual void write(const QString& section, const QString& key, const QString& value) = 0;
+    // All pairs of a section in first-written order; nullopt when the section holds no key.
+    virtual std::optional<SettingList> list(const QString& section) = 0;
+    // Runs `body` so that all of its writes reach the disk together or not at all.
+    // Nested calls join the outermost transaction. An exception from `body` rolls back.
+    virtual void transaction(const std::function<void()>& body) = 0;
+};
+
+// The store as one SQLite file: WAL journal, synchronous FULL, one row per setting.
+class SqliteSettingsStore final : public SettingsStore {
+public:
+    // Opens (or creates) the store at `path`. Throws StoreError, leaving a foreign or
+    // damaged file exactly as it was.
+    explicit SqliteSettingsStore(const QString& path);
+    ~SqliteSettingsStore() override;
+    SqliteSettingsStore(const SqliteSettingsStore&) = delete;
+    SqliteSettingsStore& operator=(const SqliteSettingsStore&) = delete;
+
+    QString read(const QString& section, const QString& key, const QString& fallback) override;
+    void write(const QString& section, const QString& key, const QString& value) override;
+    std::optional<SettingList> list(const QString& section) override;
+    void transaction(const std::function<void()>& body) override;
+
+    const QString& path() const { return path_; }
+
+private:
+    void exec(const char* sql);
+    bool check_is_ours();
+    [[noreturn]] void fail(const QString& what, int rc);
+
+    QString path_;
+    sqlite3* db_ = nullptr;
+    int depth_ = 0;
+};
+
+} // namespace kelvor::platform

@@ -1,0 +1,46 @@
+#include "session/dates.h"
+
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace kelvor::session {
+
+namespace {
+const QString date_format = QStringLiteral("dd/MM/yyyy");
+}
+
+QString date_text(const QDate& day) {
+    return day.toString(date_format);
+}
+
+std::optional<QDate> parse_date_text(const QString& text) {
+    const QDate day = QDate::fromString(text, date_format);
+    if (!day.isValid())
+        return std::nullopt;
+    return day;
+}
+
+QString month_key(const QDate& day) {
+    return date_text(day).mid(3);
+}
+
+QString Get_mois_et_an(const platform::Clock& clock) {
+    return month_key(clock.now().date());
+}
+
+std::optional<QDateTime> month_key_start(const QString& key) {
+    const std::optional<QDate> first = parse_date_text(QStringLiteral("01/") + key);
+    if (!first)
+        return std::nullopt;
+    return QDateTime(*first, QTime(0, 0));
+}
+
+qint32 elapsed_seconds(const QDateTime& from, const QDateTime& to) {
+    const qint64 seconds = from.secsTo(to);
+    return qint32(std::clamp<qint64>(seconds, std::numeric_limits<qint32>::min(),
+                                     std::numeric_limits<qint32>::max()));
+}
+
+} // namespace kelvor::session

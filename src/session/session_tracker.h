@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace kelvor::platform {
+class Clock;
+class SettingsStore;
+} // namespace kelvor::platform
+
+namespace kelvor::session {
+
+// Where the bar window was last released, in twips.
+struct WindowPlace {
+    float top = 0;
+    float left = 4000;
+};
+
+// One run of the program is one session. The tracker books it: counts it at start, books a
+// previous session that ended abruptly, saves the running seconds at every checkpoint, and
+// books the session at its end. Each of these is one store transaction.
+class SessionTracker {
+public:
+    SessionTracker(platform::SettingsStore& store, const platform::Clock& clock);
+
+    // The start sequence after the single-copy test and start-up registration.
+    WindowPlace start();
+    // One timer tick: the minute count goes up and the running seconds are saved.
+    void tick();
+    // Saves the running session's seconds, so an abrupt end loses only what came after.
+    // Returns them.
+    qint32 checkpoint();
+    // Books the session; runs at most once, later calls do nothing.
+    void end();
+
+    bool has_ended() const { return ended_; }
+    // Seconds from `time_deb` to now.
+    qint32 session_seconds() const;
+
+    platform::SettingsStore& store() const { return store_; }
+    const platform::Clock& clock() const { return clock_; }
+
+    // State of the running session, read by the bar window and its report.
+    qint32 minutes_elapsed_current_session = 0;
+    QDateTime time_deb;
+    qint32 last_session_duration = 0;
+    QString last_session_suffix;
+
+private:
+    platform::SettingsStore& store_;
+    const platform::Clock& clock_;
+    bool ended_ = false;
+};
+
+} // namespace kelvor::session

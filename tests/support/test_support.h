@@ -1,0 +1,72 @@
+#pragma once
+
+#include "barwindow/services.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/process_starter.h"
+#include "platform/settings_store.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kelvor::testing {
+
+// The real SQLite store in a fresh temporary folder.
+class TempStore {
+public:
+    TempStore();
+    platform::SqliteSettingsStore& store() { return *store_; }
+    QString directory() const { return dir_.path(); }
+    QString path() const { return dir_.path() + QStringLiteral("/store.sqlite3"); }
+    // Closes and opens the file again, as a new run would.
+    void reopen();
+    QString get(const QString& section, const QString& key) {
+        return store_->read(section, key, QStringLiteral("<absent>"));
+    }
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<platform::SqliteSettingsStore> store_;
+};
+
+// Records every box and answers questions with a preset answer.
+class RecordingDialogs final : public platform::Dialogs {
+public:
+    struct Shown {
+        bool question;
+        QString title;
+        QString text;
+    };
+    bool ask_yes_no(QWidget* owner, const QString& title, const QString& text) override;
+    void tell(QWidget* owner, const QString& title, const QString& text) override;
+
+    bool answer_yes = false;
+    std::vector<Shown> shown;
+    std::function<void()> while_shown; // runs while the "box" is open
+};
+
+class RecordingStarter final : public platform::ProcessStarter {
+public:
+    void start_detached(const QString& program, const QStringList& arguments) override {
+        started.push_back({program, arguments});
+    }
+    std::vector<std::pair<QString, QStringList>> started;
+};
+
+// A day and time, local.
+QDateTime at(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);
+
+// Everything a window needs, over a temporary store and a settable clock.
+struct Fixture {
+    TempStore temp;
+    platform::SettableClock clock{at(2000, 3, 25, 9, 0, 0)};
+    RecordingDialogs dialogs;
+    RecordingStarter starter;
+    Services services() { return {temp.store(), clock, dialogs, starter}; }
+};
+
+} // namespace kelvor::testing

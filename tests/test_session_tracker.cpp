@@ -1,0 +1,228 @@
+#include "session/month_records.h"
+#include "session/session_tracker.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using kelvor::session::SessionTracker;
+using kelvor::testing::at;
+using kelvor::testing::TempStore;
+
+namespace {
+
+struct Runs {
+    TempStore temp;
+    kelvor::platform::SettableClock clock{at(2000, 3, 25, 9, 0, 0)};
+    std::unique_ptr<SessionTracker> tracker;
+
+    // A new run of the program on the same store.
+    SessionTracker& start() {
+        temp.reopen();
+        tracker = std::make_unique<SessionTracker>(temp.store(), clock);
+        tracker->start();
+        return *tracker;
+    }
+    QString get(const char* section, const QString& key) { return temp.get(section, key); }
+};
+
+} // namespace
+
+TEST(SessionStart, FirstStartEverWritesTheInitialState) {
+    Runs run;
+    SessionTracker tracker(run.temp.store(), run.clock);
+    const auto place = tracker.start();
+    EXPECT_EQ(place.top, 0);
+    EXPECT_EQ(place.left, 4000);
+    EXPECT_EQ(run.get("Stat", "nb_session"), "1");
+    EXPECT_EQ(run.get("Stat", "debuted?"), "Yes");
+    EXPECT_EQ(run.get("Stat", "recupered_time"), "30");
+    EXPECT_EQ(run.get("Stat", "first_time_run"), "25/03/2000");
+    EXPECT_EQ(run.get("Stat", "Creator_name"), QStringLiteral("Æorn/Quillet"));
+    EXPECT_EQ(run.get("Stat", "nb_session_crashed"), "<absent>");
+    EXPECT_EQ(tracker.last_session_duration, 30);
+    EXPECT_EQ(tracker.last_session_suffix, "");
+    EXPECT_EQ(tracker.time_deb, at(2000, 3, 25, 9, 0, 0));
+    EXPECT_FALSE(run.temp.store().list("Month_nb_session").has_value());
+}
+
+TEST(SessionStart, PlacesTheWindowFromTheStore) {
+    Runs run;
+    run.temp.store().write("Init", "Top", "-450");
+    run.temp.store().write("Init", "Left", "123456");
+    EXPECT_EQ(SessionTracker(run.temp.store(), run.clock).start().top, -450);
+    run.temp.store().write("Init", "Top", "not a number");
+    const auto place = SessionTracker(run.temp.store(), run.clock).start();
+    EXPECT_EQ(place.top, 0);
+    EXPECT_EQ(place.left, 123456);
+}
+
+TEST(SessionStart, VlimIsOverwrittenAndARealDateKept) {
+    Runs run;
+    run.temp.store().write("Stat", "first_time_run", "vlim");
+    run.start();
+    EXPECT_EQ(run.get("Stat", "first_time_run"), "25/03/2000");
+    run.clock.advance(86400 * 40);
+    run.start();
+    EXPECT_EQ(run.get("Stat", "first_time_run"), "25/03/2000");
+}
+
+TEST(SessionLife, TicksCheckpointAndProperEndBooksEverything) {
+    Runs run;
+    auto& s = run.start();
+    run.clock.advance(60);
+    s.tick();
+    run.clock.advance(61);
+    s.tick();
+    EXPECT_EQ(s.minutes_elapsed_current_session, 2);
+    EXPECT_EQ(run.get("Stat", "recupered_time"), "121");
+    run.clock.advance(3725 - 121);
+    s.end();
+    s.end(); // a second close books nothing more
+    EXPECT_EQ(run.get("Stat", "debuted?"), "No");
+    EXPECT_EQ(run.get("Stat", "recupered_time"), "3725");
+    EXPECT_EQ(run.get("Stat", "nb_time_total"), "3725");
+    EXPECT_EQ(run.get("Stat", "shortest"), "3725");
+    EXPECT_EQ(run.get("Stat", "shortest_date"), "25/03/2000");
+    EXPECT_EQ(run.get("Stat", "longest"), "3725");
+    EXPECT_EQ(run.get("Stat", "longest_date"), "25/03/2000");
+    EXPECT_EQ(run.get("Month_longest", "03/2000"), "3725");
+    EXPECT_EQ(run.get("Month_nb_time", "03/2000"), "3725");
+    EXPECT_EQ(run.get("Month_nb_session", "03/2000"), "1");
+    EXPECT_EQ(run.get("Month_nb_crash", "03/2000"), "<absent>");
+
+    // The next start only reads the length back; no record moves.
+    auto& next = run.start();
+    EXPECT_EQ(next.last_session_duration, 3725);
+    EXPECT_EQ(next.last_session_suffix, "");
+    EXPECT_EQ(run.get("Stat", "nb_session"), "2");
+    EXPECT_EQ(run.get("Stat", "nb_session_crashed"), "<absent>");
+    EXPECT_EQ(run.get("Month_nb_session", "03/2000"), "1");
+}
+
+TEST(SessionLife, AbruptEndIsBookedAtTheNextStartInItsMonth) {
+    Runs run;
+    run.clock.set(at(2000, 3, 31, 23, 0, 0));
+    auto& s = run.start();
+    run.clock.advance(120);
+    s.checkpoint();
+    run.clock.advance(50); // lost: the process dies here
+    run.tracker.reset();
+
+    run.clock.set(at(2000, 4, 1, 8, 0, 0));
+    auto& next = run.start();
+    EXPECT_EQ(next.last_session_duration, 120);
+    EXPECT_EQ(next.last_session_suffix, " (crashed)");
+    EXPECT_EQ(run.get("Stat", "nb_session"), "2");
+    EXPECT_EQ(run.get("Stat", "nb_session_crashed"), "1");
+    EXPECT_EQ(run.get("Stat", "nb_time_total"), "120");
+    EXPECT_EQ(run.get("Stat", "shortest_date"), "01/04/2000");
+    EXPECT_EQ(run.get("Month_nb_session", "04/2000"), "1");
+    EXPECT_EQ(run.get("Month_nb_time", "04/2000"), "120");
+    EXPECT_EQ(run.get("Month_nb_crash", "04/2000"), "1");
+    EXPECT_EQ(run.get("Month_longest", "04/2000"), "120");
+    EXPECT_EQ(run.get("Month_nb_session", "03/2000"), "<absent>");
+    EXPECT_EQ(run.get("Stat", "debuted?"), "Yes");
+    EXPECT_EQ(run.get("Stat", "recupered_time"), "30");
+}
+
+TEST(SessionLife, DeathBeforeTheFirstTickCostsThirtySeconds) {
+    Runs run;
+    run.start();
+    run.start();
+    EXPECT_EQ(run.get("Stat", "nb_time_total"), "30");
+    EXPECT_EQ(run.tracker->last_session_suffix, " (crashed)");
+}
+
+TEST(SessionLife, OnlyAnExactYesMeansAbruptEnd) {
+    for (const char* flag : {"yes", "YES", "Yes ", "No", "", "1"}) {
+        Runs run;
+        run.temp.store().write("Stat", "debuted?", flag);
+        run.start();
+        EXPECT_EQ(run.get("Stat", "nb_session_crashed"), "<absent>") << flag;
+    }
+}
+
+TEST(MonthRecords, RecordsMoveOnlyOnStrictlyBetterSessions) {
+    struct Step {
+        qint32 seconds;
+        const char* shortest;
+        const char* longest;
+        const char* month_longest;
+    };
+    // Each session on a new day, so a moved record shows in its date.
+    const std::vector<Step> steps = {
+        {3725, "3725", "3725", "3725"},
+        {3725, "3725", "3725", "3725"}, // a tie keeps the record and its date
+        {0, "0", "3725", "3725"},
+        {-40, "-40", "3725", "3725"}, // clock set back
+        {5000, "-40", "5000", "5000"},
+    };
+    Runs run;
+    auto& store = run.temp.store();
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(i);
+        run.clock.set(at(2000, 3, int(i) + 1));
+        kelvor::session::Update_stat_with_time(store, run.clock, steps[i].seconds);
+        EXPECT_EQ(run.get("Stat", "shortest"), steps[i].shortest);
+        EXPECT_EQ(run.get("Stat", "longest"), steps[i].longest);
+        EXPECT_EQ(run.get("Month_longest", "03/2000"), steps[i].month_longest);
+    }
+    EXPECT_EQ(run.get("Stat", "shortest_date"), "04/03/2000");
+    EXPECT_EQ(run.get("Stat", "longest_date"), "05/03/2000");
+}
+
+TEST(MonthRecords, ZeroSessionOnEmptyStoreSetsOnlyTheShortest) {
+    Runs run;
+    kelvor::session::Update_stat_with_time(run.temp.store(), run.clock, 0);
+    EXPECT_EQ(run.get("Stat", "shortest"), "0");
+    EXPECT_EQ(run.get("Stat", "longest"), "<absent>");
+    EXPECT_EQ(run.get("Month_longest", "03/2000"), "<absent>");
+}
+
+TEST(SessionLife, ClockSetBackLowersTheMonth) {
+    Runs run;
+    auto& s = run.start();
+    run.clock.advance(-600);
+    s.end();
+    EXPECT_EQ(run.get("Stat", "shortest"), "-600");
+    EXPECT_EQ(run.get("Month_nb_time", "03/2000"), "-600");
+    EXPECT_EQ(run.get("Stat", "nb_time_total"), "-600");
+}
+
+TEST(SessionLife, MonthsAreListedInTheOrderFirstBooked) {
+    Runs run;
+    for (const auto& day : {at(2000, 11, 5), at(2000, 12, 5), at(2001, 1, 5), at(2000, 11, 20)}) {
+        run.clock.set(day);
+        auto& s = run.start();
+        run.clock.advance(100);
+        s.end();
+    }
+    const auto months = run.temp.store().list("Month_nb_session");
+    ASSERT_TRUE(months.has_value());
+    ASSERT_EQ(months->size(), 3u);
+    EXPECT_EQ((*months)[0], std::make_pair(QString("11/2000"), QString("2")));
+    EXPECT_EQ((*months)[1].first, "12/2000");
+    EXPECT_EQ((*months)[2].first, "01/2001");
+}
+
+TEST(SessionLife, HandEditedTextsNeverBreakTheSequence) {
+    const std::vector<const char*> junk = {"",      "abc",          "12abc", " 7 ",
+                                           "1e400", "-99999999999", "NaN",   "\xff\xfe"};
+    for (const char* text : junk) {
+        SCOPED_TRACE(text);
+        Runs run;
+        auto& store = run.temp.store();
+        for (const char* key : {"nb_session", "nb_session_crashed", "recupered_time",
+                                "nb_time_total", "shortest", "longest"})
+            store.write("Stat", key, QString::fromLatin1(text));
+        store.write("Stat", "debuted?", "Yes");
+        store.write("Month_nb_session", "03/2000", QString::fromLatin1(text));
+        store.write("Init", "Top", QString::fromLatin1(text));
+        auto& s = run.start();
+        run.clock.advance(90);
+        s.tick();
+        s.end();
+        EXPECT_EQ(run.get("Stat", "debuted?"), "No");
+        EXPECT_FALSE(run.get("Stat", "nb_time_total").contains("nan", Qt::CaseInsensitive));
+    }
+}

@@ -1,0 +1,144 @@
+#include "support/test_support.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+using kelvor::platform::SqliteSettingsStore;
+using kelvor::platform::StoreError;
+using kelvor::testing::TempStore;
+
+namespace {
+
+QByteArray bytes_of(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void write_file(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+// Builds a file with the sqlite3 C API directly, as another program would.
+void make_database(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+} // namespace
+
+TEST(SettingsStore, ReadsDefaultsWithoutCreatingAnything) {
+    TempStore t;
+    EXPECT_EQ(t.store().read("Stat", "nb_session", "0"), "0");
+    EXPECT_EQ(t.store().read("Stat", "debuted?", "No"), "No");
+    EXPECT_FALSE(t.store().list("Stat").has_value());
+}
+
+TEST(SettingsStore, WriteReplacesAndSurvivesReopen) {
+    TempStore t;
+    t.store().write("Stat", "debuted?", "Yes");
+    t.store().write("Stat", "debuted?", "No");
+    t.store().write("Stat", "Creator_name", QStringLiteral("Æorn/Quillet"));
+    t.reopen();
+    EXPECT_EQ(t.store().read("Stat", "debuted?", "x"), "No");
+    EXPECT_EQ(t.store().read("Stat", "Creator_name", "x"), QStringLiteral("Æorn/Quillet"));
+    // Keys and sections are exact: no case folding.
+    EXPECT_EQ(t.store().read("stat", "debuted?", "absent"), "absent");
+}
+
+TEST(SettingsStore, ListKeepsFirstWriteOrderNotTextOrder) {
+    TempStore t;
+    for (const char* month : {"11/2000", "12/2000", "01/2001"})
+        t.store().write("Month_nb_session", month, "1");
+    t.store().write("Month_nb_session", "11/2000", "2"); // rewriting keeps its place
+    t.store().write("Month_nb_time", "05/1999", "10");   // other sections do not mix in
+    const auto list = t.store().list("Month_nb_session");
+    ASSERT_TRUE(list.has_value());
+    ASSERT_EQ(list->size(), 3u);
+    EXPECT_EQ((*list)[0], std::make_pair(QString("11/2000"), QString("2")));
+    EXPECT_EQ((*list)[1].first, "12/2000");
+    EXPECT_EQ((*list)[2].first, "01/2001");
+}
+
+TEST(SettingsStore, TransactionIsAllOrNothing) {
+    TempStore t;
+    t.store().write("Stat", "nb_session", "1");
+    EXPECT_THROW(t.store().transaction([&] {
+        t.store().write("Stat", "nb_session", "2");
+        t.store().transaction([&] { t.store().write("Stat", "debuted?", "Yes"); });
+        throw StoreError("interrupted");
+    }),
+                 StoreError);
+    t.reopen();
+    EXPECT_EQ(t.get("Stat", "nb_session"), "1");
+    EXPECT_EQ(t.get("Stat", "debuted?"), "<absent>");
+}
+
+TEST(SettingsStore, FileIsPrivateWalAndVersioned) {
+    TempStore t;
+    t.store().write("Stat", "nb_session", "1");
+    EXPECT_EQ(QFileInfo(t.path()).permissions() & 0x0077, 0);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(t.path()).constData(), &db), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &s, nullptr);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "wal");
+    sqlite3_finalize(s);
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(s, 0), 1);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+}
+
+// A file that is not ours is refused and left byte for byte as it was.
+TEST(SettingsStore, RefusesForeignFilesUntouched) {
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> make;
+    };
+    const std::vector<Case> cases = {
+        {"text file", [](const QString& p) { write_file(p, "hello, this is not a database\n"); }},
+        {"other settings shape",
+         [](const QString& p) { make_database(p, "CREATE TABLE settings (k TEXT, v TEXT);"); }},
+        {"another program's database",
+         [](const QString& p) { make_database(p, "CREATE TABLE songs (title TEXT);"); }},
+        {"truncated store",
+         [](const QString& p) {
+             {
+                 SqliteSettingsStore s(p);
+                 for (int i = 0; i < 400; ++i)
+                     s.write("Month_nb_time", QString::number(i), QString(200, 'x'));
+             }
+             QFile::remove(p + "-wal");
+             QFile::remove(p + "-shm");
+             const QByteArray whole = bytes_of(p);
+             write_file(p, whole.left(whole.size() / 3));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/store.sqlite3";
+        c.make(path);
+        const QByteArray before = bytes_of(path);
+        EXPECT_THROW(SqliteSettingsStore{path}, StoreError);
+        EXPECT_EQ(bytes_of(path), before);
+    }
+}
+
+TEST(SettingsStore, ReadOnlyFolderIsRefused) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_THROW(SqliteSettingsStore{dir.path() + "/store.sqlite3"}, StoreError);
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
