@@ -10,6 +10,8 @@ class QTimer;
 
 namespace kelvor {
 
+class frm_month_stat;
+
 // The bar: a borderless strip showing the minutes of the running session. Its life is the
 // session's life: Form_Load starts the session, Form_Unload (on close) books it.
 class frmKelvor : public QWidget {
@@ -45,6 +47,8 @@ private:
 
     Services services_;
     session::SessionTracker session_;
+    // The month window's one instance, made at its first opening and kept for the run.
+    frm_month_stat* month_window_ = nullptr;
 };
 
 } // namespace kelvor
