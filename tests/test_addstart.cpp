@@ -61,6 +61,10 @@ struct Home {
     Outcome add(const QStringList& arguments) const {
         return register_program(arguments, config());
     }
+    QStringList autostart_folder() const {
+        return QDir(config() + "/autostart")
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
     QByteArray read(const QString& file) const {
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
@@ -165,9 +169,7 @@ TEST(AddStart, ChangedEntryIsReplacedWholeByRename) {
     EXPECT_TRUE(home.read(home.entry()).contains("new place/kelvor"));
     EXPECT_EQ(home.read(old_link), old_text);
     EXPECT_NE(stat_of(home.entry()).st_ino, stat_of(old_link).st_ino);
-    EXPECT_EQ(QDir(home.config() + "/autostart")
-                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"Kelvor.desktop"})
+    EXPECT_EQ(home.autostart_folder(), QStringList{"Kelvor.desktop"})
         << "no temporary file is left behind";
 }
 
@@ -180,9 +182,7 @@ TEST(AddStart, FailedWriteLeavesTheFolderAsItWas) {
     EXPECT_EQ(blocked.exit_status, exit_failed);
     EXPECT_TRUE(blocked.message.startsWith("AddStart: cannot write"))
         << blocked.message.toStdString();
-    EXPECT_EQ(QDir(home.config() + "/autostart")
-                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"Kelvor.desktop"});
+    EXPECT_EQ(home.autostart_folder(), QStringList{"Kelvor.desktop"});
     EXPECT_TRUE(QFileInfo(home.entry()).isDir());
 
     QFile(home.dir.path() + "/file").open(QIODevice::WriteOnly);
