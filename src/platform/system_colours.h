@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QColor>
+#include <QGuiApplication>
+#include <QPalette>
+
+// The windows name some colours by the window system's colour number rather than by value, so
+// that they follow the user's theme. Qt has no desktop or title-bar roles; these are the
+// closest roles of the desktop's palette, chosen in pairs that every theme keeps readable.
+namespace kelvor::platform {
+
+enum class SystemColour {
+    // Behind the bar's texts. Qt's styles paint an active title bar with Highlight under
+    // HighlightedText, so the two make a title-bar look that stays legible on light and dark
+    // themes alike.
+    desktop = 1,
+    // Behind the month window's chart.
+    window_background = 5,
+    // The bar's texts, on `desktop`.
+    title_bar_text = 9,
+};
+
+inline QPalette::ColorRole palette_role(SystemColour colour) {
+    switch (colour) {
+    case SystemColour::desktop:
+        return QPalette::Highlight;
+    case SystemColour::window_background:
+        return QPalette::Window;
+    case SystemColour::title_bar_text:
+        return QPalette::HighlightedText;
+    }
+    return QPalette::Window;
+}
+
+// The colour as the desktop's palette shows it in an active window. The bar and the month
+// window use the active colours even when they are not focused: a system colour does not
+// change with the focus.
+inline QColor system_colour(SystemColour colour) {
+    return QGuiApplication::palette().color(QPalette::Active, palette_role(colour));
+}
+
+} // namespace kelvor::platform
