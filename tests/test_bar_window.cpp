@@ -318,6 +318,7 @@ TEST(BarWindow, ModalReportSwallowingTheReleaseLeavesTheDragOn) {
 TEST(BarWindow, ReopensWhereItWasLastReleasedAlsoOffTheScreen) {
     Bar b;
     EXPECT_EQ(b.bar->pos(), QPoint(266, 0));
+    EXPECT_FALSE(b.fx.temp.store().list("Init").has_value()); // a start only reads the place
     for (const QPoint travel : {QPoint(-300, 57), QPoint(-1000, -200), QPoint(3000, 2000)}) {
         SCOPED_TRACE(::testing::Message() << travel.x() << "," << travel.y());
         const QPoint start = b.bar->pos();
@@ -329,4 +330,9 @@ TEST(BarWindow, ReopensWhereItWasLastReleasedAlsoOffTheScreen) {
         EXPECT_EQ(b.bar->pos(), start + travel);
         b.expect_stored_at(start + travel);
     }
+    const auto init = b.fx.temp.store().list("Init");
+    ASSERT_TRUE(init.has_value());
+    ASSERT_EQ(init->size(), 2u);
+    EXPECT_EQ(init->at(0).first, "Top"); // written first
+    EXPECT_EQ(init->at(1).first, "Left");
 }

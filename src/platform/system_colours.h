@@ -14,8 +14,6 @@ enum class SystemColour {
     // HighlightedText, so the two make a title-bar look that stays legible on light and dark
     // themes alike.
     desktop = 1,
-    // Behind the month window's chart.
-    window_background = 5,
     // The bar's texts, on `desktop`.
     title_bar_text = 9,
 };
@@ -24,17 +22,14 @@ inline QPalette::ColorRole palette_role(SystemColour colour) {
     switch (colour) {
     case SystemColour::desktop:
         return QPalette::Highlight;
-    case SystemColour::window_background:
-        return QPalette::Window;
     case SystemColour::title_bar_text:
         return QPalette::HighlightedText;
     }
-    return QPalette::Window;
+    return QPalette::NoRole;
 }
 
-// The colour as the desktop's palette shows it in an active window. The bar and the month
-// window use the active colours even when they are not focused: a system colour does not
-// change with the focus.
+// The colour as the desktop's palette shows it in an active window; a system colour does not
+// change with the focus, so it is the same for a window that is not active.
 inline QColor system_colour(SystemColour colour) {
     return QGuiApplication::palette().color(QPalette::Active, palette_role(colour));
 }
