@@ -72,9 +72,8 @@ TEST(UsageReportBox, DISABLED_YesReachesTheMonthWindowOpener) {
     EXPECT_EQ(run.f.dialogs.shown[1].owner, &run.bar);
 }
 
-// A right press on the bar shows the report. Enable once the bar's press handler (built
-// with the bar window) routes the right button to Affiche_stat.
-TEST(UsageReportBox, DISABLED_RightPressShowsTheReport) {
+// A real right press on the bar shows the report.
+TEST(UsageReportBox, RightPressShowsTheReport) {
     FirstHour run;
     run.bar.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&run.bar));
