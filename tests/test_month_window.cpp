@@ -44,7 +44,7 @@ struct MonthWindowTest : ::testing::Test {
     frm_month_stat& open() {
         if (!window)
             window = std::make_unique<frm_month_stat>(fx.services(), &owner);
-        window->Load();
+        window->load();
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         return *window;
@@ -181,20 +181,30 @@ TEST_F(MonthWindowTest, OnlyWideningOrGrowingRedraws) {
     EXPECT_EQ(w.drawn_height, outer_height_twips(w));
 }
 
-TEST_F(MonthWindowTest, MonthsRemovedWhileOpenDrawAnEmptyChart) {
+TEST_F(MonthWindowTest, MonthsRemovedOrAStoreFailingWhileOpenNeverEndTheProgram) {
     record_months(fx.temp.store(), 3);
     auto& w = open();
     ASSERT_EQ(pixel(40 * mm, 7 * mm), light_blue);
+    const auto change_store = [&](const char* sql) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(fx.temp.path().toUtf8().constData(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
 
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(fx.temp.path().toUtf8().constData(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "DELETE FROM settings WHERE section LIKE 'Month_%'", nullptr,
-                           nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-
+    // Removed from outside: the next drawing is an empty chart.
+    change_store("DELETE FROM settings WHERE section LIKE 'Month_%'");
     w.resize(w.width() + 20, w.height());
     QTest::qWait(20);
     EXPECT_NE(pixel(40 * mm, 7 * mm), light_blue);
     EXPECT_TRUE(w.isVisible());
+
+    // A store that cannot be read at all: the window stays, its height untouched.
+    change_store("ALTER TABLE settings RENAME TO gone");
+    const int height = w.height();
+    w.Bou_down_Click(); // a fit that cannot read the store
+    w.resize(w.width() + 20, w.height());
+    QTest::qWait(20);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.height(), height);
 }

@@ -13,7 +13,7 @@ void frmKelvor::Affiche_month_stat_graphique() {
         if (services_.store.list(session::names::month_nb_session)) {
             if (!month_window_)
                 month_window_ = new frm_month_stat(services_, this);
-            month_window_->Show_modal();
+            month_window_->show_modal();
             return;
         }
     } catch (const std::exception&) {

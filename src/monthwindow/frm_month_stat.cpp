@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace kelvor {
 
@@ -64,12 +65,12 @@ frm_month_stat::frm_month_stat(const Services& services, QWidget* owner)
 
 frm_month_stat::~frm_month_stat() = default;
 
-void frm_month_stat::Show_modal() {
-    Load();
+void frm_month_stat::show_modal() {
+    load();
     exec();
 }
 
-void frm_month_stat::Load() {
+void frm_month_stat::load() {
     picture_ = QImage();
     resize(platform::twips_to_pixels(client_width), platform::twips_to_pixels(client_height));
     Bou_qui_sert_a_rien_juste_a_prendre_le_focus_pour_que_cela_soit_joli->setVisible(true);
@@ -107,14 +108,14 @@ void frm_month_stat::Form_Paint() {
         return;
     }
     const bool fit_pending = drawn_width == -1;
-    const int y = draw_picture(width, fit_pending);
-    if (fit_pending)
-        Fit_height(y);
+    const std::optional<int> y = draw_picture(width, fit_pending);
+    if (fit_pending && y)
+        fit_height(*y);
     drawn_width = outer_width_twips();
     drawn_height = outer_height_twips();
 }
 
-int frm_month_stat::draw_picture(int window_width_twips, bool fit_pending) {
+std::optional<int> frm_month_stat::draw_picture(int window_width_twips, bool fit_pending) {
     // The height fit may make the window taller before a resize can redraw it (on the first
     // showing it does not), so a drawing that is to be fitted covers the whole usable screen.
     QSize size = this->size();
@@ -128,20 +129,21 @@ int frm_month_stat::draw_picture(int window_width_twips, bool fit_pending) {
         picture_.setDevicePixelRatio(ratio);
     }
 
-    int y = scroll_offset + 1;
+    std::optional<int> y;
     try {
         monthwindow::PainterCanvas canvas(picture_, background());
         y = monthwindow::draw_month_charts(canvas, services_.store, services_.clock,
                                            window_width_twips, scroll_offset);
     } catch (const std::exception& error) {
-        // A store that fails while the window is open leaves a partial picture, never a crash.
+        // A store that fails while the window is open leaves a partial picture and the
+        // window's height as it was, never a crash.
         std::fprintf(stderr, "kelvor: cannot read the month records: %s\n", error.what());
     }
     update();
     return y;
 }
 
-void frm_month_stat::Fit_height(int y) {
+void frm_month_stat::fit_height(int y) {
     // Setting the height raises a resize that draws once more, nested: that inner drawing
     // finds the height already set and does not set it again.
     if (!setting_height_) {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <optional>
 
 class QPushButton;
 
@@ -18,10 +19,10 @@ public:
     ~frm_month_stat() override;
 
     // Loads the window from its layout and shows it modally; returns once it is closed.
-    void Show_modal();
-    // The layout of a fresh window (size, both buttons visible), then Form_Load. Show_modal
+    void show_modal();
+    // The layout of a fresh window (size, both buttons visible), then Form_Load. show_modal
     // does this; a test may instead load and show the window without a modal loop.
-    void Load();
+    void load();
 
     void Form_Load();
     void Form_Resize();
@@ -49,8 +50,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    int draw_picture(int window_width_twips, bool fit_pending);
-    void Fit_height(int y);
+    // The chart's final y, none when the store failed half-way.
+    std::optional<int> draw_picture(int window_width_twips, bool fit_pending);
+    void fit_height(int y);
     int outer_width_twips() const;
     int outer_height_twips() const;
     void set_outer_height_twips(int twips);
