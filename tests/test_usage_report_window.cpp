@@ -61,8 +61,8 @@ TEST(UsageReportBox, NoClosesTheReportAndOpensNothing) {
 }
 
 // Yes runs the month-window opener. With no month recorded yet the opener answers with its
-// message; enable this once the opener is merged (it is an empty stub on this branch).
-TEST(UsageReportBox, DISABLED_YesReachesTheMonthWindowOpener) {
+// message.
+TEST(UsageReportBox, YesReachesTheMonthWindowOpener) {
     FirstHour run;
     run.f.dialogs.answer_yes = true;
     run.bar.Affiche_stat();
