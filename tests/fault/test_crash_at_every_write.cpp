@@ -4,6 +4,7 @@
 
 #include "fault/child_process.h"
 #include "fault/dying_store.h"
+#include "fault/power_cut_vfs.h"
 #include "session/session_tracker.h"
 #include "support/store_invariants.h"
 #include "support/test_support.h"
@@ -150,6 +151,18 @@ const std::vector<Scenario> scenarios = {
      {3, 0, earlier_length + 125 + next_length}},
 };
 
+// After a death: a new run that ends properly finds every started session booked once.
+void the_next_run_books_it(const Scenario& scenario, const QString& path, bool done) {
+    proper_session(path, next_start, next_length);
+    const StoreDump after_next = StoreDump::of_file(path);
+    EXPECT_TRUE(store_invariants_hold(after_next));
+    const Booked& expected = done ? scenario.if_done : scenario.if_undone;
+    EXPECT_EQ(after_next.get("Stat", "debuted?"), "No");
+    EXPECT_EQ(after_next.number("nb_session"), expected.sessions);
+    EXPECT_EQ(after_next.number("nb_session_crashed"), expected.crashed);
+    EXPECT_EQ(after_next.number("nb_time_total"), expected.total);
+}
+
 class CrashAtEveryWrite : public ::testing::TestWithParam<Scenario> {};
 
 std::string death_name(DyingStore::Death how) {
@@ -202,17 +215,52 @@ TEST_P(CrashAtEveryWrite, LeavesTheSequenceWholeOrAbsentAndTheNextStartBooksIt) 
             EXPECT_EQ(done, reached == DyingStore::Point::after_commit)
                 << ::testing::PrintToString(after_death);
 
-            proper_session(path, next_start, next_length);
-            const StoreDump after_next = StoreDump::of_file(path);
-            EXPECT_TRUE(store_invariants_hold(after_next));
-            const Booked& expected = done ? scenario.if_done : scenario.if_undone;
-            EXPECT_EQ(after_next.get("Stat", "debuted?"), "No");
-            EXPECT_EQ(after_next.number("nb_session"), expected.sessions);
-            EXPECT_EQ(after_next.number("nb_session_crashed"), expected.crashed);
-            EXPECT_EQ(after_next.number("nb_time_total"), expected.total);
+            the_next_run_books_it(scenario, path, done);
         }
     }
     std::cout << "[ faults   ] " << scenario.name << ": " << faults << " deaths injected\n";
+}
+
+// Deeper than the store's calls: the power goes at any write, truncate or sync that SQLite
+// makes to the files of the store, and what was not yet synced is lost.
+TEST_P(CrashAtEveryWrite, PowerCutAtAnyDiskOperationLosesNothingCommitted) {
+    const Scenario& scenario = GetParam();
+    int faults = 0;
+    std::optional<StoreDump> before_sequence;
+    bool committed = false;
+    for (int point = 1;; ++point) {
+        SCOPED_TRACE("power cut before disk operation " + std::to_string(point));
+        ASSERT_LT(point, 200) << "the sequence never completes";
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/store.sqlite3";
+        scenario.before(path);
+
+        const int status = run_in_child([&] {
+            kelvor::testing::power_cut::install();
+            ProgramRun run(path, child_start);
+            scenario.sequence(run, [&] { kelvor::testing::power_cut::arm(point); });
+        });
+        const StoreDump after_cut = StoreDump::of_file(path);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            EXPECT_TRUE(committed) << "the sequence never reached the disk";
+            break;
+        }
+        ASSERT_TRUE(WIFEXITED(status) &&
+                    WEXITSTATUS(status) == kelvor::testing::power_cut::exit_status)
+            << "the child failed instead of losing its power: status " << status;
+        ++faults;
+
+        EXPECT_TRUE(store_invariants_hold(after_cut));
+        if (point == 1)
+            before_sequence = after_cut;
+        ASSERT_TRUE(before_sequence);
+        // Whole or absent; and once the commit is on the disk, it stays there.
+        const bool done = after_cut != *before_sequence;
+        EXPECT_TRUE(done || !committed) << "a committed sequence was lost";
+        committed = committed || done;
+        the_next_run_books_it(scenario, path, done);
+    }
+    std::cout << "[ faults   ] " << scenario.name << ": " << faults << " power cuts injected\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, CrashAtEveryWrite, ::testing::ValuesIn(scenarios),
