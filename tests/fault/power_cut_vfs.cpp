@@ -23,6 +23,7 @@ struct State {
     sqlite3_vfs* base = nullptr;
     sqlite3_vfs vfs{};
     int target = 0;
+    bool fail_instead = false;
     int seen = 0;
     std::map<std::string, std::vector<Undo>> unsynced; // by file path
 };
@@ -63,11 +64,15 @@ std::vector<Undo>& log_of(sqlite3_file* f) {
     ::_exit(exit_status);
 }
 
-void count() {
+// True when this operation is to fail.
+bool count() {
     auto& s = state();
     ++s.seen;
-    if (s.target > 0 && s.seen == s.target)
+    if (s.target == 0 || s.seen != s.target)
+        return false;
+    if (!s.fail_instead)
         cut();
+    return true;
 }
 
 // Remembers what [offset, offset + amount) holds now.
@@ -92,12 +97,14 @@ int cut_read(sqlite3_file* f, void* buffer, int amount, sqlite3_int64 offset) {
     return real(f)->pMethods->xRead(real(f), buffer, amount, offset);
 }
 int cut_write(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
-    count();
+    if (count())
+        return SQLITE_FULL;
     remember(f, offset, amount);
     return real(f)->pMethods->xWrite(real(f), data, amount, offset);
 }
 int cut_truncate(sqlite3_file* f, sqlite3_int64 size) {
-    count();
+    if (count())
+        return SQLITE_IOERR_TRUNCATE;
     sqlite3_int64 old_size = 0;
     real(f)->pMethods->xFileSize(real(f), &old_size);
     if (old_size > size)
@@ -105,7 +112,8 @@ int cut_truncate(sqlite3_file* f, sqlite3_int64 size) {
     return real(f)->pMethods->xTruncate(real(f), size);
 }
 int cut_sync(sqlite3_file* f, int flags) {
-    count();
+    if (count())
+        return SQLITE_IOERR_FSYNC;
     const int rc = real(f)->pMethods->xSync(real(f), flags);
     if (rc == SQLITE_OK)
         log_of(f).clear();
@@ -233,6 +241,16 @@ void install() {
 void arm(int n) {
     state().seen = 0;
     state().target = n;
+    state().fail_instead = false;
+}
+
+bool failed_one() {
+    return state().fail_instead && state().target > 0 && state().seen >= state().target;
+}
+
+void fail_at(int n) {
+    arm(n);
+    state().fail_instead = true;
 }
 
 } // namespace kelvor::testing::power_cut

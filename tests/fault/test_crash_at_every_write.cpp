@@ -1,4 +1,5 @@
-// A process that dies at any write of a sequence leaves the store as it was before the
+// A process that dies at any write of a sequence -- or loses its power, or meets a failing
+// disk, at any operation SQLite makes on the files -- leaves the store as it was before the
 // sequence or as it is after it, never in between; the next start books every session
 // exactly once, with at most the time since its last checkpoint missing.
 
@@ -261,6 +262,59 @@ TEST_P(CrashAtEveryWrite, PowerCutAtAnyDiskOperationLosesNothingCommitted) {
         the_next_run_books_it(scenario, path, done);
     }
     std::cout << "[ faults   ] " << scenario.name << ": " << faults << " power cuts injected\n";
+}
+
+// A disk that fails (full, or an I/O error) at any operation of a step: the step fails with
+// the exception that the windows catch, never a crash, and the store stays whole.
+TEST_P(CrashAtEveryWrite, DiskErrorAtAnyOperationFailsTheStepCleanly) {
+    namespace disk = kelvor::testing::power_cut;
+    enum Ending { past_the_last_operation = 0, step_failed = 4, error_absorbed = 5 };
+    const Scenario& scenario = GetParam();
+    // The store just before the step: what a power cut before its first operation leaves.
+    StoreDump before_sequence;
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/store.sqlite3";
+        scenario.before(path);
+        run_in_child([&] {
+            disk::install();
+            ProgramRun run(path, child_start);
+            scenario.sequence(run, [] { disk::arm(1); });
+        });
+        before_sequence = StoreDump::of_file(path);
+    }
+    int faults = 0;
+    for (int point = 1;; ++point) {
+        SCOPED_TRACE("disk error at operation " + std::to_string(point));
+        ASSERT_LT(point, 200) << "the sequence never completes";
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/store.sqlite3";
+        scenario.before(path);
+        const int status = run_in_child([&] {
+            disk::install();
+            ProgramRun run(path, child_start);
+            try {
+                scenario.sequence(run, [&] { disk::fail_at(point); });
+            } catch (const kelvor::platform::StoreError&) {
+                ::_exit(step_failed);
+            }
+            ::_exit(disk::failed_one() ? error_absorbed : past_the_last_operation);
+        });
+        ASSERT_TRUE(WIFEXITED(status)) << "the child crashed: status " << status;
+        const int ending = WEXITSTATUS(status);
+        if (ending == past_the_last_operation)
+            break;
+        ASSERT_TRUE(ending == step_failed || ending == error_absorbed) << "status " << ending;
+        ++faults;
+
+        const StoreDump after = StoreDump::of_file(path);
+        EXPECT_TRUE(store_invariants_hold(after));
+        const bool done = after != before_sequence;
+        EXPECT_TRUE(done || ending == step_failed)
+            << "the step went on as if it had succeeded, but nothing of it is in the store";
+        the_next_run_books_it(scenario, path, done);
+    }
+    std::cout << "[ faults   ] " << scenario.name << ": " << faults << " disk errors injected\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, CrashAtEveryWrite, ::testing::ValuesIn(scenarios),
