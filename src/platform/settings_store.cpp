@@ -65,13 +65,29 @@ void create_private_file(const QString& path) {
 } // namespace
 
 SqliteSettingsStore::SqliteSettingsStore(const QString& path) : path_(path) {
-    const bool existed = QFileInfo::exists(path);
+    try {
+        open();
+    } catch (...) {
+        // No destructor runs for a half-made object: close here, so that SQLite removes the
+        // -wal and -shm files it made beside a file that is not ours.
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+void SqliteSettingsStore::open() {
+    const bool existed = QFileInfo::exists(path_);
     if (!existed)
-        create_private_file(path);
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_,
+        create_private_file(path_);
+    const int rc = sqlite3_open_v2(QFile::encodeName(path_).constData(), &db_,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK)
         fail(QStringLiteral("cannot open the store"), rc);
+    // SQLite falls back to reading a file it may not write; find out before the first read,
+    // which would leave -wal and -shm files beside it.
+    if (sqlite3_db_readonly(db_, "main") == 1)
+        throw StoreError(QStringLiteral("the store %1 cannot be written").arg(path_).toStdString());
     sqlite3_busy_timeout(db_, busy_timeout_ms);
     sqlite3_extended_result_codes(db_, 1);
     const bool fresh = check_is_ours();

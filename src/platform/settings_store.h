@@ -55,6 +55,7 @@ public:
     const QString& path() const { return path_; }
 
 private:
+    void open();
     void exec(const char* sql);
     bool check_is_ours();
     [[noreturn]] void fail(const QString& what, int rc);

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/settings_store.h"
+
+namespace kelvor::testing {
+
+// Forwards every call to the real store and ends the process -- as a kill or a power cut
+// would, without unwinding, closing or rolling back anything -- at one chosen point of the
+// writes that pass through it. The points of a sequence, in order: before each of its writes,
+// before its commit, and just after its commit. Exists only in the tests: the shipped program
+// has no such knob.
+class DyingStore final : public platform::SettingsStore {
+public:
+    enum class Death { exit_at_once, sigkill };
+    enum class Point { before_write, before_commit, after_commit };
+
+    // The exit status of a process ended by Death::exit_at_once; 40 + the Point.
+    static constexpr int exit_status_base = 40;
+
+    explicit DyingStore(platform::SettingsStore& real) : real_(real) {}
+
+    // Counts points from here on and dies at the `n`-th (1-based).
+    void die_at(int n, Death how);
+    int points_passed() const { return passed_; }
+
+    QString read(const QString& section, const QString& key, const QString& fallback) override {
+        return real_.read(section, key, fallback);
+    }
+    std::optional<platform::SettingList> list(const QString& section) override {
+        return real_.list(section);
+    }
+    void write(const QString& section, const QString& key, const QString& value) override;
+    void transaction(const std::function<void()>& body) override;
+
+private:
+    void reach(Point point);
+
+    platform::SettingsStore& real_;
+    int depth_ = 0;
+    int passed_ = 0;
+    int target_ = 0;
+    Death how_ = Death::exit_at_once;
+};
+
+} // namespace kelvor::testing

@@ -1,0 +1,88 @@
+#include "support/program.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QThread>
+#include <csignal>
+
+namespace kelvor::testing {
+
+Program::Program() : environment_(QProcessEnvironment::systemEnvironment()) {
+    environment_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment_.insert(QStringLiteral("HOME"), home());
+    environment_.insert(QStringLiteral("XDG_DATA_HOME"), home() + QStringLiteral("/data"));
+    environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/config"));
+    environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), home() + QStringLiteral("/run"));
+    environment_.insert(QStringLiteral("PATH"), home() + QStringLiteral("/bin")); // no AddStart
+    QDir().mkpath(home() + QStringLiteral("/run"));
+    QFile::setPermissions(home() + QStringLiteral("/run"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+Program::~Program() {
+    for (auto& copy : copies_) {
+        if (copy->state() != QProcess::NotRunning) {
+            copy->kill();
+            copy->waitForFinished(5000);
+        }
+    }
+}
+
+QString Program::binary() {
+    return QString::fromLocal8Bit(qgetenv("KELVOR_BINARY"));
+}
+
+bool Program::speed_clock_up(int factor) {
+    const QString library = QString::fromLocal8Bit(qgetenv("KELVOR_FAKETIME_LIB"));
+    if (library.isEmpty() || !QFileInfo::exists(library))
+        return false;
+    environment_.insert(QStringLiteral("LD_PRELOAD"), library);
+    environment_.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x%1").arg(factor));
+    // File times stay real: faked ones make fontconfig rebuild its caches at every start,
+    // which stalls the program's event loop for half a second.
+    environment_.insert(QStringLiteral("NO_FAKE_STAT"), QStringLiteral("1"));
+    // A sanitized build wants its runtime first among the loaded libraries; libfaketime only
+    // wraps the clock and sleep calls, which the sanitizers leave alone.
+    const QString asan = environment_.value(QStringLiteral("ASAN_OPTIONS"));
+    environment_.insert(QStringLiteral("ASAN_OPTIONS"),
+                        asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
+    clock_factor_ = factor;
+    return true;
+}
+
+QProcess& Program::start(const QStringList& command_prefix) {
+    auto copy = std::make_unique<QProcess>();
+    copy->setProcessEnvironment(environment_);
+    if (command_prefix.isEmpty()) {
+        copy->start(binary(), {});
+    } else {
+        copy->start(command_prefix.front(), command_prefix.mid(1) + QStringList{binary()});
+    }
+    copy->waitForStarted(10000);
+    copies_.push_back(std::move(copy));
+    return *copies_.back();
+}
+
+bool Program::wait_for(const std::function<bool(const StoreDump&)>& done, int timeout_ms) const {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done(dump())) {
+        if (timer.elapsed() > timeout_ms)
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+bool Program::wait_until_session(int session, int timeout_ms) const {
+    return wait_for(
+        [session](const StoreDump& d) { return d.number("nb_session") >= session && d.running(); },
+        timeout_ms);
+}
+
+void send_signal(QProcess& process, int sig) {
+    ::kill(pid_t(process.processId()), sig);
+}
+
+} // namespace kelvor::testing

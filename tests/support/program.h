@@ -1,0 +1,62 @@
+#pragma once
+
+#include "support/store_invariants.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kelvor::testing {
+
+// The real kelvor binary (KELVOR_BINARY) with a home of its own: its own data folder, Qt's
+// offscreen platform, and no AddStart on its PATH. Copies still running when the Program goes
+// away are killed, each by its own process id.
+class Program {
+public:
+    Program();
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    static QString binary();
+
+    QString home() const { return home_.path(); }
+    QString data_dir() const { return home() + QStringLiteral("/data/kelvor"); }
+    QString store_path() const { return data_dir() + QStringLiteral("/store.sqlite3"); }
+    // Adjust before start(): later copies use it as it then is.
+    QProcessEnvironment& environment() { return environment_; }
+
+    // Makes every later copy see its clock run `factor` times faster (libfaketime), so that
+    // its minute timer ticks every 60/factor seconds. False when libfaketime is not installed.
+    bool speed_clock_up(int factor);
+    int clock_factor() const { return clock_factor_; }
+
+    // Starts one more copy and returns it once the system has started it.
+    QProcess& start(const QStringList& command_prefix = {});
+    QProcess& last() { return *copies_.back(); }
+    const std::vector<std::unique_ptr<QProcess>>& copies() const { return copies_; }
+
+    StoreDump dump() const { return StoreDump::of_file(store_path()); }
+    QString read(const QString& section, const QString& key) const {
+        return dump().get(section, key);
+    }
+    // Reads the store every few milliseconds until `done` holds; false on timeout.
+    bool wait_for(const std::function<bool(const StoreDump&)>& done, int timeout_ms = 10000) const;
+    // Until the start sequence of session number `session` has committed.
+    bool wait_until_session(int session, int timeout_ms = 10000) const;
+
+private:
+    QTemporaryDir home_;
+    QProcessEnvironment environment_;
+    int clock_factor_ = 1;
+    std::vector<std::unique_ptr<QProcess>> copies_;
+};
+
+// Sends `sig` to a running copy.
+void send_signal(QProcess& process, int sig);
+
+} // namespace kelvor::testing

@@ -1,0 +1,157 @@
+#include "support/store_invariants.h"
+
+#include "session/numbers.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sqlite3.h>
+#include <sstream>
+
+namespace kelvor::testing {
+
+namespace {
+
+constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
+
+double as_number(const QString& text) {
+    return session::parse_number(text).value_or(not_a_number);
+}
+
+QString column_text(sqlite3_stmt* stmt, int column) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
+                             sqlite3_column_bytes(stmt, column));
+}
+
+} // namespace
+
+StoreDump StoreDump::of_file(const QString& path) {
+    StoreDump dump;
+    if (!QFileInfo::exists(path))
+        return dump;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close(db);
+        return dump;
+    }
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT section, key, value FROM settings ORDER BY seq", -1, &stmt,
+                           nullptr) == SQLITE_OK) {
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            dump.rows.push_back({column_text(stmt, 0), column_text(stmt, 1), column_text(stmt, 2)});
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return dump;
+}
+
+QString StoreDump::get(const QString& section, const QString& key, const QString& fallback) const {
+    for (const Row& row : rows) {
+        if (row.section == section && row.key == key)
+            return row.value;
+    }
+    return fallback;
+}
+
+std::vector<std::pair<QString, QString>> StoreDump::section(const QString& name) const {
+    std::vector<std::pair<QString, QString>> pairs;
+    for (const Row& row : rows) {
+        if (row.section == name)
+            pairs.emplace_back(row.key, row.value);
+    }
+    return pairs;
+}
+
+double StoreDump::sum(const QString& name) const {
+    double total = 0;
+    for (const auto& [key, value] : section(name))
+        total += as_number(value);
+    return total;
+}
+
+double StoreDump::number(const QString& key) const {
+    const QString text = get(QStringLiteral("Stat"), key);
+    return text == QLatin1String("<absent>") ? 0 : as_number(text);
+}
+
+void PrintTo(const StoreDump& dump, std::ostream* out) {
+    *out << "{";
+    for (const auto& row : dump.rows) {
+        *out << "\n  " << row.section.toStdString() << "/" << row.key.toStdString() << " = "
+             << row.value.toStdString();
+    }
+    *out << (dump.rows.empty() ? "empty}" : "\n}");
+}
+
+::testing::AssertionResult store_invariants_hold(const StoreDump& dump) {
+    std::vector<std::string> broken;
+    const auto expect = [&](bool holds, const QString& what) {
+        if (!holds)
+            broken.push_back(what.toStdString());
+    };
+    const auto stat = [&](const char* key) { return dump.get(QStringLiteral("Stat"), key); };
+    const auto present = [&](const char* key) { return stat(key) != QLatin1String("<absent>"); };
+    const auto text = [](double v) { return QString::number(v, 'f', 0); };
+
+    if (!present("nb_session")) {
+        expect(dump.rows.empty(), QStringLiteral("no session was counted, yet the store has rows"));
+    } else {
+        for (const char* key : {"debuted?", "recupered_time", "first_time_run", "Creator_name"})
+            expect(present(key), QStringLiteral("a started session without Stat/%1").arg(key));
+        expect(stat("debuted?") == "Yes" || stat("debuted?") == "No",
+               QStringLiteral("debuted? is neither Yes nor No"));
+    }
+
+    const double sessions = dump.number("nb_session");
+    const double running = dump.running() ? 1 : 0;
+    const double month_sessions = dump.sum(QStringLiteral("Month_nb_session"));
+    expect(month_sessions == sessions - running,
+           QStringLiteral("sum of Month_nb_session is %1, nb_session %2, running %3")
+               .arg(text(month_sessions), text(sessions), text(running)));
+    const double month_time = dump.sum(QStringLiteral("Month_nb_time"));
+    expect(month_time == dump.number("nb_time_total"),
+           QStringLiteral("sum of Month_nb_time is %1, nb_time_total %2")
+               .arg(text(month_time), text(dump.number("nb_time_total"))));
+    const double month_crashes = dump.sum(QStringLiteral("Month_nb_crash"));
+    expect(month_crashes == dump.number("nb_session_crashed"),
+           QStringLiteral("sum of Month_nb_crash is %1, nb_session_crashed %2")
+               .arg(text(month_crashes), text(dump.number("nb_session_crashed"))));
+    expect(std::isfinite(as_number(stat("recupered_time"))) || !present("recupered_time"),
+           QStringLiteral("recupered_time is not a number"));
+
+    // Records.
+    double month_longest = 0;
+    for (const auto& [key, value] : dump.section(QStringLiteral("Month_longest")))
+        month_longest = std::max(month_longest, as_number(value));
+    expect(present("longest") == !dump.section(QStringLiteral("Month_longest")).empty(),
+           QStringLiteral("longest and Month_longest are not set together"));
+    if (present("longest")) {
+        expect(dump.number("longest") == month_longest,
+               QStringLiteral("longest is %1, the longest month session %2")
+                   .arg(stat("longest"), text(month_longest)));
+        expect(!present("shortest") || dump.number("shortest") <= dump.number("longest"),
+               QStringLiteral("shortest is longer than longest"));
+    }
+    expect(present("shortest") == (month_sessions > 0),
+           QStringLiteral("shortest is %1 after %2 booked sessions")
+               .arg(stat("shortest"), text(month_sessions)));
+    expect(present("shortest") == present("shortest_date"),
+           QStringLiteral("shortest without its date, or the reverse"));
+    expect(present("longest") == present("longest_date"),
+           QStringLiteral("longest without its date, or the reverse"));
+
+    if (broken.empty())
+        return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure();
+    for (const auto& b : broken)
+        failure << b << "; ";
+    std::ostringstream rows;
+    PrintTo(dump, &rows);
+    return failure << "in the store " << rows.str();
+}
+
+} // namespace kelvor::testing
