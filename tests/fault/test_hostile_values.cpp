@@ -279,8 +279,14 @@ TEST_P(HostileValue, EveryStepCompletesAndReadsItAsTheRulesSay) {
         ASSERT_EQ(QApplication::exec(), 0) << "the run did not end";
         watchdog.stop();
 
+        // Counts and dates are shown exactly as stored, so the stored text itself may appear;
+        // no figure worked out from it may read as a broken number.
+        const QString as_stored = QString::fromUtf8(value.bytes);
         for (const auto& shown : f.dialogs.shown) {
-            EXPECT_FALSE(shown.text.contains(broken_number)) << shown.text.toStdString();
+            QString figures = shown.text;
+            if (!as_stored.isEmpty())
+                figures.remove(as_stored);
+            EXPECT_FALSE(figures.contains(broken_number)) << shown.text.toStdString();
         }
         const Outcome outcome{StoreDump::of_file(f.temp.path()), f.temp.path(), bar.pos(),
                               bar.session().last_session_duration};
@@ -288,10 +294,6 @@ TEST_P(HostileValue, EveryStepCompletesAndReadsItAsTheRulesSay) {
         key.check(value, outcome);
     }
 }
-
-// TODO(lead): once the usage report and the month window are merged, the calls above run
-// them with these values; check then that their figures follow the same rules (the report
-// text through f.dialogs.shown, the chart through the month window's own figure functions).
 
 INSTANTIATE_TEST_SUITE_P(Keys, HostileValue, ::testing::ValuesIn(key_cases), [](const auto& info) {
     std::string name = std::string(info.param.section) + "_" + info.param.key;

@@ -14,7 +14,8 @@ Program::Program() : environment_(QProcessEnvironment::systemEnvironment()) {
     environment_.insert(QStringLiteral("XDG_DATA_HOME"), home() + QStringLiteral("/data"));
     environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/config"));
     environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), home() + QStringLiteral("/run"));
-    environment_.insert(QStringLiteral("PATH"), home() + QStringLiteral("/bin")); // no AddStart
+    environment_.insert(QStringLiteral("PATH"),
+                        home() + QStringLiteral("/bin")); // only the AddStart beside the binary
     QDir().mkpath(home() + QStringLiteral("/run"));
     QFile::setPermissions(home() + QStringLiteral("/run"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -55,9 +56,9 @@ QProcess& Program::start(const QStringList& command_prefix) {
     auto copy = std::make_unique<QProcess>();
     copy->setProcessEnvironment(environment_);
     if (command_prefix.isEmpty()) {
-        copy->start(binary(), {});
+        copy->start(binary_, {});
     } else {
-        copy->start(command_prefix.front(), command_prefix.mid(1) + QStringList{binary()});
+        copy->start(command_prefix.front(), command_prefix.mid(1) + QStringList{binary_});
     }
     copy->waitForStarted(10000);
     copies_.push_back(std::move(copy));

@@ -27,6 +27,8 @@ public:
     QString home() const { return home_.path(); }
     QString data_dir() const { return home() + QStringLiteral("/data/kelvor"); }
     QString store_path() const { return data_dir() + QStringLiteral("/store.sqlite3"); }
+    // Runs later copies from another file (a copy of the program placed beside helpers).
+    void use_binary(const QString& path) { binary_ = path; }
     // Adjust before start(): later copies use it as it then is.
     QProcessEnvironment& environment() { return environment_; }
 
@@ -53,6 +55,7 @@ private:
     QTemporaryDir home_;
     QProcessEnvironment environment_;
     int clock_factor_ = 1;
+    QString binary_ = binary();
     std::vector<std::unique_ptr<QProcess>> copies_;
 };
 
