@@ -9,6 +9,9 @@ KELVOR_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev
 KELVOR_RUN_PACKAGES=(libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core)
 KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
     desktop-file-utils appstream)
+# What bench/run needs besides the build: an X server, the map watcher's libxcb headers,
+# strace for wake-up and fsync counts, procps for pgrep.
+KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
