@@ -8,7 +8,9 @@ KELVOR_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev
     libsqlite3-dev libgtest-dev libgmock-dev)
 KELVOR_RUN_PACKAGES=(libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core)
 KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
-    desktop-file-utils appstream)
+    desktop-file-utils appstream libglib2.0-bin)
+# What cpack needs to make the Debian package and compute its dependencies.
+KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
 # What bench/run needs besides the build: an X server, the map watcher's libxcb headers,
 # strace for wake-up and fsync counts, procps for pgrep.
 KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps)

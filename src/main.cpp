@@ -80,6 +80,8 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     QObject::connect(&shutdown, &platform::ShutdownSignals::requested, &bar, &QWidget::close);
+    // However the loop is asked to end, the session is booked (closing twice books once).
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &bar, &QWidget::close);
     bar.show();
     return app.exec();
 }

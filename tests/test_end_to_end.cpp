@@ -19,7 +19,7 @@ struct Program {
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("XDG_DATA_HOME", home.path() + "/data");
         env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-        env.insert("PATH", home.path()); // no AddStart to find
+        env.insert("PATH", home.path()); // only the AddStart beside the binary, writing into home
         return env;
     }
     QString store_path() const { return home.path() + "/data/kelvor/store.sqlite3"; }

@@ -2,11 +2,16 @@
 
 #include "platform/process_starter.h"
 #include "platform/settings_store.h"
+#include "platform/system_colours.h"
 #include "platform/twips.h"
+#include "session/numbers.h"
+#include "session/store_names.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QTimer>
 #include <cstdio>
 
@@ -32,6 +37,89 @@ template <typename Step> void without_crashing(const char* what, Step&& step) {
     }
 }
 
+// The four arguments every mouse handler takes.
+struct MouseArguments {
+    qint16 Button;
+    qint16 Shift;
+    float X;
+    float Y;
+};
+
+qint16 button_code(Qt::MouseButtons buttons) {
+    qint16 code = 0;
+    if (buttons & Qt::LeftButton)
+        code |= 1;
+    if (buttons & Qt::RightButton)
+        code |= 2;
+    if (buttons & Qt::MiddleButton)
+        code |= 4;
+    return code;
+}
+
+qint16 shift_code(Qt::KeyboardModifiers modifiers) {
+    qint16 code = 0;
+    if (modifiers & Qt::ShiftModifier)
+        code |= 1;
+    if (modifiers & Qt::ControlModifier)
+        code |= 2;
+    if (modifiers & Qt::AltModifier)
+        code |= 4;
+    return code;
+}
+
+// The point is worked out from the cursor's screen position and the window's position as Qt
+// holds it, the same position the handlers read Left and Top from, not taken from the window
+// system's window-relative coordinates: during a drag a motion can still be reported relative
+// to where the window was before the last move, and the bar would jitter away from the cursor.
+MouseArguments mouse_arguments(const QMouseEvent& event, const QWidget& receiver) {
+    const QWidget& window = *receiver.window();
+    const QPointF origin = window.geometry().topLeft() + receiver.mapTo(&window, QPointF(0, 0));
+    const QPointF at = event.globalPosition() - origin;
+    const bool is_move = event.type() == QEvent::MouseMove;
+    return {button_code(is_move ? event.buttons() : Qt::MouseButtons(event.button())),
+            shift_code(event.modifiers()), float(platform::pixels_to_twips(at.x())),
+            float(platform::pixels_to_twips(at.y()))};
+}
+
+using MouseHandler = void (frmKelvor::*)(qint16, qint16, float, float);
+struct MouseHandlers {
+    MouseHandler down;
+    MouseHandler move;
+    MouseHandler up;
+};
+
+constexpr MouseHandlers form_handlers{&frmKelvor::Form_MouseDown, &frmKelvor::Form_MouseMove,
+                                      &frmKelvor::Form_MouseUp};
+constexpr MouseHandlers label1_handlers{&frmKelvor::Label1_MouseDown, &frmKelvor::Label1_MouseMove,
+                                        &frmKelvor::Label1_MouseUp};
+constexpr MouseHandlers minutes_handlers{&frmKelvor::Lab_minutes_elapsed_MouseDown,
+                                         &frmKelvor::Lab_minutes_elapsed_MouseMove,
+                                         &frmKelvor::Lab_minutes_elapsed_Mouseup};
+
+bool fits(const QFont& font, const QString& text, QSize box) {
+    const QFontMetricsF metrics(font);
+    return metrics.horizontalAdvance(text) <= box.width() && metrics.height() <= box.height();
+}
+
+// The labels' boxes are fixed and were laid out for a small font; the desktop's font is often
+// larger, and a clipped minute count would read as a wrong number. So a label keeps the
+// desktop's font and only becomes smaller until its text fits.
+QFont font_fitting(QFont font, const QString& text, QSize box) {
+    constexpr qreal smallest_points = 4;
+    constexpr int smallest_pixels = 5;
+    if (font.pointSizeF() > 0) {
+        while (!fits(font, text, box) && font.pointSizeF() - 0.5 >= smallest_points)
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+    } else {
+        while (!fits(font, text, box) && font.pixelSize() - 1 >= smallest_pixels)
+            font.setPixelSize(font.pixelSize() - 1);
+    }
+    // Every property counts as set, so a later change of the desktop's font reaches the label
+    // only through a new fit.
+    font.setResolveMask(QFont::AllPropertiesResolved);
+    return font;
+}
+
 } // namespace
 
 frmKelvor::frmKelvor(const Services& services, QWidget* parent)
@@ -44,6 +132,18 @@ frmKelvor::frmKelvor(const Services& services, QWidget* parent)
     Label1->setGeometry(twips_rect(60, 0, 1035, 195));
     Lab_minutes_elapsed = new QLabel(QStringLiteral("0"), this);
     Lab_minutes_elapsed->setGeometry(twips_rect(1140, 0, 495, 195));
+    apply_system_colours();
+    fit_label_fonts();
+
+    // Moves reach the handlers also with no button held: a drag whose release went to a modal
+    // window still follows the mouse until the next release.
+    for (QWidget* control : {static_cast<QWidget*>(this), static_cast<QWidget*>(Label1),
+                             static_cast<QWidget*>(Lab_minutes_elapsed)}) {
+        control->setMouseTracking(true);
+        control->installEventFilter(this);
+    }
+    on_report = [this] { Affiche_stat(); };
+    on_month_window = [this] { Affiche_month_stat_graphique(); };
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(tick_interval_ms);
@@ -63,6 +163,21 @@ void frmKelvor::place_at(const session::WindowPlace& place) {
     move(platform::twips_to_pixels(place.left), platform::twips_to_pixels(place.top));
 }
 
+session::WindowPlace frmKelvor::current_place() const {
+    return {.top = float(platform::pixels_to_twips(y())),
+            .left = float(platform::pixels_to_twips(x()))};
+}
+
+void frmKelvor::save_place() {
+    const session::WindowPlace place = current_place();
+    services_.store.transaction([&] {
+        services_.store.write(session::names::init, session::names::top,
+                              session::real_number_text(place.top));
+        services_.store.write(session::names::init, session::names::left,
+                              session::real_number_text(place.left));
+    });
+}
+
 void frmKelvor::Register_at_startup() {
     services_.starter.start_detached(QStringLiteral("AddStart"),
                                      {QStringLiteral("Kelvor"), platform::executable_path()});
@@ -71,11 +186,121 @@ void frmKelvor::Register_at_startup() {
 void frmKelvor::Timer1_Timer() {
     without_crashing("cannot save the running session", [this] { session_.tick(); });
     Lab_minutes_elapsed->setText(QString::number(session_.minutes_elapsed_current_session));
+    fit_label_fonts();
 }
 
 void frmKelvor::Form_Unload() {
     Timer1->stop();
     without_crashing("cannot book the session", [this] { session_.end(); });
+}
+
+void frmKelvor::Form_MouseDown(qint16 Button, qint16 /*Shift*/, float X, float Y) {
+    if (Button == 1) {
+        dragging = 1;
+        x_down = X;
+        y_down = Y;
+    }
+    if (Button == 2 && on_report)
+        without_crashing("cannot show the usage report", on_report);
+    if (Button == 4 && on_month_window)
+        without_crashing("cannot show the month window", on_month_window);
+}
+
+// X - x_down is the mouse's travel since the press, because the control that took the press
+// keeps the mouse until the release; the pressed point thus stays under the cursor.
+void frmKelvor::Form_MouseMove(qint16 /*Button*/, qint16 /*Shift*/, float X, float Y) {
+    if (dragging != 1)
+        return;
+    const session::WindowPlace place = current_place();
+    place_at({.top = Y + place.top - y_down, .left = X + place.left - x_down});
+}
+
+void frmKelvor::Form_MouseUp(qint16 /*Button*/, qint16 /*Shift*/, float /*X*/, float /*Y*/) {
+    dragging = 0;
+    without_crashing("cannot store the place of the bar", [this] { save_place(); });
+}
+
+void frmKelvor::Label1_MouseDown(qint16 Button, qint16 Shift, float X, float Y) {
+    Form_MouseDown(Button, Shift, X, Y);
+}
+void frmKelvor::Label1_MouseMove(qint16 Button, qint16 Shift, float X, float Y) {
+    Form_MouseMove(Button, Shift, X, Y);
+}
+void frmKelvor::Label1_MouseUp(qint16 Button, qint16 Shift, float X, float Y) {
+    Form_MouseUp(Button, Shift, X, Y);
+}
+void frmKelvor::Lab_minutes_elapsed_MouseDown(qint16 Button, qint16 Shift, float X, float Y) {
+    Form_MouseDown(Button, Shift, X, Y);
+}
+void frmKelvor::Lab_minutes_elapsed_MouseMove(qint16 Button, qint16 Shift, float X, float Y) {
+    Form_MouseMove(Button, Shift, X, Y);
+}
+void frmKelvor::Lab_minutes_elapsed_Mouseup(qint16 Button, qint16 Shift, float X, float Y) {
+    Form_MouseUp(Button, Shift, X, Y);
+}
+
+// Mouse events of the strip and of each label go to that control's handlers. Qt keeps
+// delivering to the control that took the press until the release, also outside the window.
+bool frmKelvor::eventFilter(QObject* watched, QEvent* event) {
+    const MouseHandlers* handlers = watched == this                  ? &form_handlers
+                                    : watched == Label1              ? &label1_handlers
+                                    : watched == Lab_minutes_elapsed ? &minutes_handlers
+                                                                     : nullptr;
+    MouseHandler handler = nullptr;
+    if (handlers) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: // the second press of a quick double press
+            handler = handlers->down;
+            break;
+        case QEvent::MouseMove:
+            handler = handlers->move;
+            break;
+        case QEvent::MouseButtonRelease:
+            handler = handlers->up;
+            break;
+        default:
+            break;
+        }
+    }
+    if (!handler)
+        return QWidget::eventFilter(watched, event);
+    auto& mouse = static_cast<QMouseEvent&>(*event);
+    const MouseArguments a = mouse_arguments(mouse, static_cast<const QWidget&>(*watched));
+    mouse.accept();
+    (this->*handler)(a.Button, a.Shift, a.X, a.Y);
+    return true;
+}
+
+// The strip shows the desktop colour with the texts in the title-bar text colour, in every
+// state of the window, and follows the user's theme when it changes.
+void frmKelvor::apply_system_colours() {
+    const QColor background = platform::system_colour(platform::SystemColour::desktop);
+    const QColor text = platform::system_colour(platform::SystemColour::title_bar_text);
+    QPalette palette;
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Window, background);
+        palette.setColor(group, QPalette::WindowText, text);
+    }
+    setPalette(palette);
+    setAutoFillBackground(true);
+}
+
+void frmKelvor::fit_label_fonts() {
+    const QFont caption = font_fitting(QApplication::font(Label1), Label1->text(), Label1->size());
+    Label1->setFont(caption);
+    // The count never looks larger than the caption beside it.
+    Lab_minutes_elapsed->setFont(
+        font_fitting(caption, Lab_minutes_elapsed->text(), Lab_minutes_elapsed->size()));
+}
+
+bool frmKelvor::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::ApplicationPaletteChange)
+        apply_system_colours();
+    else if (event->type() == QEvent::ApplicationFontChange)
+        fit_label_fonts();
+    return handled;
 }
 
 void frmKelvor::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,7 @@
 #include "session/session_tracker.h"
 
 #include <QWidget>
+#include <functional>
 
 class QLabel;
 class QTimer;
@@ -29,6 +30,20 @@ public:
     // The month window, or a message when no month is recorded yet (middle button).
     void Affiche_month_stat_graphique();
 
+    // Mouse handlers. Button: 1 left, 2 right, 4 middle (a move passes the buttons held, added
+    // up). Shift: 1 Shift, 2 Ctrl, 4 Alt, added up. X, Y: the mouse in the receiving control's
+    // own coordinates, in twips. The left button drags the bar; every release stores its place.
+    void Form_MouseDown(qint16 Button, qint16 Shift, float X, float Y);
+    void Form_MouseMove(qint16 Button, qint16 Shift, float X, float Y);
+    void Form_MouseUp(qint16 Button, qint16 Shift, float X, float Y);
+    // The labels have no behaviour of their own: a press on a label drags the bar too.
+    void Label1_MouseDown(qint16 Button, qint16 Shift, float X, float Y);
+    void Label1_MouseMove(qint16 Button, qint16 Shift, float X, float Y);
+    void Label1_MouseUp(qint16 Button, qint16 Shift, float X, float Y);
+    void Lab_minutes_elapsed_MouseDown(qint16 Button, qint16 Shift, float X, float Y);
+    void Lab_minutes_elapsed_MouseMove(qint16 Button, qint16 Shift, float X, float Y);
+    void Lab_minutes_elapsed_Mouseup(qint16 Button, qint16 Shift, float X, float Y);
+
     session::SessionTracker& session() { return session_; }
     const Services& services() const { return services_; }
 
@@ -36,14 +51,31 @@ public:
     QLabel* Lab_minutes_elapsed = nullptr;
     QTimer* Timer1 = nullptr;
 
+    // What a right and a middle press run: Affiche_stat and Affiche_month_stat_graphique.
+    // Tests put a counter here to see the routing without opening the modal windows.
+    std::function<void()> on_report;
+    std::function<void()> on_month_window;
+
+    // 1 from a left press until the next release.
+    quint8 dragging = 0;
+    // Where the left press was, in the pressed control's coordinates, twips.
+    float x_down = 0;
+    float y_down = 0;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Timer1_Timer();
     void Form_Unload();
     void Register_at_startup();
     void place_at(const session::WindowPlace& place);
+    session::WindowPlace current_place() const;
+    void save_place();
+    void apply_system_colours();
+    void fit_label_fonts();
 
     Services services_;
     session::SessionTracker session_;

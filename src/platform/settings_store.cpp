@@ -100,8 +100,10 @@ SqliteSettingsStore::SqliteSettingsStore(const QString& path) : path_(path) {
     exec("PRAGMA synchronous = FULL");
     if (!fresh)
         return;
+    // Two processes may both find the file empty (a second copy racing the first, or a
+    // reader), so the creation tolerates the table appearing meanwhile.
     transaction([this] {
-        exec("CREATE TABLE settings ("
+        exec("CREATE TABLE IF NOT EXISTS settings ("
              " seq INTEGER PRIMARY KEY,"
              " app TEXT NOT NULL,"
              " section TEXT NOT NULL,"

@@ -14,15 +14,15 @@ void TempStore::reopen() {
     store_ = std::make_unique<platform::SqliteSettingsStore>(path());
 }
 
-bool RecordingDialogs::ask_yes_no(QWidget*, const QString& title, const QString& text) {
-    shown.push_back({true, title, text});
+bool RecordingDialogs::ask_yes_no(QWidget* owner, const QString& title, const QString& text) {
+    shown.push_back({true, title, text, owner});
     if (while_shown)
         while_shown();
     return answer_yes;
 }
 
-void RecordingDialogs::tell(QWidget*, const QString& title, const QString& text) {
-    shown.push_back({false, title, text});
+void RecordingDialogs::tell(QWidget* owner, const QString& title, const QString& text) {
+    shown.push_back({false, title, text, owner});
     if (while_shown)
         while_shown();
 }

@@ -40,6 +40,7 @@ public:
         bool question;
         QString title;
         QString text;
+        QWidget* owner = nullptr;
     };
     bool ask_yes_no(QWidget* owner, const QString& title, const QString& text) override;
     void tell(QWidget* owner, const QString& title, const QString& text) override;

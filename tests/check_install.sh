@@ -1,0 +1,37 @@
+#!/bin/sh
+# Installs the build tree into a temporary prefix, checks what lands there with the
+# freedesktop validators, and starts the installed program once to see it register itself.
+#   tests/check_install.sh BUILD_DIR
+set -eu
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+for file in bin/kelvor bin/AddStart share/applications/kelvor.desktop \
+    share/icons/hicolor/16x16/apps/kelvor.png share/icons/hicolor/32x32/apps/kelvor.png \
+    share/icons/hicolor/scalable/apps/kelvor.svg share/metainfo/org.kelvor.kelvor.metainfo.xml; do
+    [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+done
+for size in 16 32; do
+    actual=$(identify -format '%wx%h' "$prefix/share/icons/hicolor/${size}x${size}/apps/kelvor.png")
+    [ "$actual" = "${size}x${size}" ] || { echo "the ${size}x${size} icon is $actual"; exit 1; }
+done
+desktop-file-validate "$prefix/share/applications/kelvor.desktop"
+appstreamcli validate-tree --no-net "$prefix"
+
+# The installed kelvor finds the installed AddStart beside it.
+XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen \
+    "$prefix/bin/kelvor" &
+kelvor=$!
+entry=$work/config/autostart/Kelvor.desktop
+tries=0
+while [ ! -f "$entry" ] && [ $tries -lt 200 ]; do
+    sleep 0.05
+    tries=$((tries + 1))
+done
+kill -TERM $kelvor
+wait $kelvor
+grep -qxF "Exec=\"$prefix/bin/kelvor\"" "$entry" || { echo "no autostart entry for $prefix/bin/kelvor"; exit 1; }
+echo "installed tree is complete and valid"

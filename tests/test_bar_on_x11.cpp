@@ -1,0 +1,204 @@
+#include "platform/settings_store.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRect>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <optional>
+
+// Readable failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(QPoint p, std::ostream* os) {
+    *os << '(' << p.x() << ", " << p.y() << ')';
+}
+inline void PrintTo(QRect r, std::ostream* os) {
+    *os << r.width() << 'x' << r.height() << " at (" << r.x() << ", " << r.y() << ')';
+}
+
+// The real program on a private X server (Xvfb), placed and dragged with real pointer events
+// from xdotool, as a user on an X11 or XWayland desktop would.
+namespace {
+
+const char* const tools[] = {"Xvfb", "xdotool", "xprop", "xwininfo"};
+
+struct Display {
+    QTemporaryDir home;
+    QProcess xvfb;
+    QString name; // ":N"
+    QProcess kelvor;
+
+    ~Display() {
+        stop_kelvor();
+        xvfb.terminate();
+        xvfb.waitForFinished(5000);
+    }
+
+    // A 96 dpi screen, so that one pixel is 15 twips.
+    bool start_x_server() {
+        xvfb.start(
+            QStandardPaths::findExecutable("Xvfb"),
+            {"-displayfd", "1", "-screen", "0", "800x300x24", "-dpi", "96", "-nolisten", "tcp"});
+        if (!xvfb.waitForStarted(5000))
+            return false;
+        for (int i = 0; i < 100 && !xvfb.canReadLine(); ++i)
+            xvfb.waitForReadyRead(100);
+        name = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+        return name.size() > 1;
+    }
+
+    QProcessEnvironment environment() const {
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.remove("QT_QPA_PLATFORM"); // the program picks X11 itself when DISPLAY is set
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("DISPLAY", name);
+        env.insert("XDG_DATA_HOME", home.path() + "/data");
+        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        env.insert("XDG_RUNTIME_DIR", home.path());
+        return env;
+    }
+
+    QString tool(const char* program, const QStringList& arguments) const {
+        QProcess p;
+        auto env = environment();
+        p.setProcessEnvironment(env);
+        p.start(QStandardPaths::findExecutable(program), arguments);
+        p.waitForFinished(20000);
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    }
+
+    // Starts the program and returns its window once it is shown.
+    QString start_kelvor() {
+        auto env = environment();
+        env.insert("PATH", home.path()); // no AddStart to find
+        kelvor.setProcessEnvironment(env);
+        kelvor.start(QString::fromLocal8Bit(qgetenv("KELVOR_BINARY")), {});
+        if (!kelvor.waitForStarted(5000))
+            return {};
+        return tool("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Kelvor$"})
+            .section('\n', 0, 0);
+    }
+
+    void stop_kelvor() {
+        if (kelvor.state() == QProcess::NotRunning)
+            return;
+        kelvor.terminate();
+        kelvor.waitForFinished(10000);
+    }
+
+    QRect geometry(const QString& window) const {
+        QRect r;
+        for (const QString& line :
+             tool("xdotool", {"getwindowgeometry", "--shell", window}).split('\n')) {
+            const QString key = line.section('=', 0, 0);
+            const int value = line.section('=', 1).toInt();
+            if (key == "X")
+                r.moveLeft(value);
+            else if (key == "Y")
+                r.moveTop(value);
+            else if (key == "WIDTH")
+                r.setWidth(value);
+            else if (key == "HEIGHT")
+                r.setHeight(value);
+        }
+        return r;
+    }
+
+    // Waits for the window to reach `place`; returns where it is.
+    QRect wait_for_place(const QString& window, QPoint place) const {
+        QRect r = geometry(window);
+        for (int i = 0; i < 100 && r.topLeft() != place; ++i) {
+            QThread::msleep(20);
+            r = geometry(window);
+        }
+        return r;
+    }
+
+    void pointer_to(QPoint p) const {
+        tool("xdotool", {"mousemove", "--sync", QString::number(p.x()), QString::number(p.y())});
+    }
+
+    // Presses the left button at `from`, moves the pointer by `travel` in a few steps, and
+    // releases once the window has caught up.
+    void drag(const QString& window, QPoint from, QPoint travel) const {
+        const QPoint start = geometry(window).topLeft();
+        pointer_to(from);
+        tool("xdotool", {"mousedown", "1"});
+        for (int step = 1; step <= 4; ++step)
+            pointer_to(from + travel * step / 4);
+        wait_for_place(window, start + travel);
+        tool("xdotool", {"mouseup", "1"});
+    }
+
+    QString store_path() const { return home.path() + "/data/kelvor/store.sqlite3"; }
+    std::optional<QString> stored(const char* key) const {
+        try {
+            kelvor::platform::SqliteSettingsStore store(store_path());
+            return store.read("Init", key, "<absent>");
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+    // Waits until the release has stored `place`, in twips.
+    void expect_stored(QPoint place) const {
+        const QString left = QString::number(place.x() * 15);
+        const QString top = QString::number(place.y() * 15);
+        for (int i = 0; i < 100 && (stored("Left") != left || stored("Top") != top); ++i)
+            QThread::msleep(20);
+        EXPECT_EQ(stored("Left").value_or("?"), left);
+        EXPECT_EQ(stored("Top").value_or("?"), top);
+    }
+};
+
+} // namespace
+
+TEST(BarOnX11, OpensAtItsPlaceIsDraggedExactlyAndReopensThere) {
+    for (const char* program : tools) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            GTEST_SKIP() << program << " is not installed";
+    }
+    Display d;
+    ASSERT_TRUE(d.start_x_server());
+
+    QString bar = d.start_kelvor();
+    ASSERT_FALSE(bar.isEmpty()) << "the bar never appeared";
+    // First run: Left 4000 and Top 0 twips.
+    EXPECT_EQ(d.wait_for_place(bar, {266, 0}), QRect(266, 0, 112, 15));
+    // An ordinary managed window, so the task bar lists it.
+    EXPECT_TRUE(d.tool("xwininfo", {"-id", bar}).contains("Override Redirect State: no"));
+    const QString properties = d.tool("xprop", {"-id", bar});
+    EXPECT_TRUE(properties.contains("_NET_WM_WINDOW_TYPE_NORMAL")) << properties.toStdString();
+    EXPECT_FALSE(properties.contains("SKIP_TASKBAR"));
+    EXPECT_TRUE(properties.contains("WM_NAME(UTF8_STRING) = \"Kelvor\"") ||
+                properties.contains("WM_NAME(STRING) = \"Kelvor\""));
+
+    struct Drag {
+        const char* by;
+        QPoint pressed; // in the window
+        QPoint travel;
+    };
+    const Drag drags[] = {
+        {"Label1", {10, 6}, {53, 21}},
+        {"the strip", {74, 7}, {-30, 40}},
+        // Ends with the pointer near the screen's left edge: the window goes partly off it.
+        {"Lab_minutes_elapsed", {80, 6}, {-359, -50}},
+    };
+    QPoint place(266, 0);
+    for (const Drag& drag : drags) {
+        SCOPED_TRACE(drag.by);
+        d.drag(bar, place + drag.pressed, drag.travel);
+        place += drag.travel;
+        EXPECT_EQ(d.wait_for_place(bar, place), QRect(place, QSize(112, 15)));
+        d.expect_stored(place);
+    }
+    ASSERT_EQ(place, QPoint(-70, 11));
+
+    d.stop_kelvor();
+    bar = d.start_kelvor();
+    ASSERT_FALSE(bar.isEmpty());
+    EXPECT_EQ(d.wait_for_place(bar, place), QRect(place, QSize(112, 15)));
+}
