@@ -2,6 +2,7 @@
 //   map_ms    time from just before exec to the MapNotify of its first top-level window
 //   hwm_kb    its peak resident set size (VmHWM) once it has settled after the map
 //   rss_kb    its resident set size at the same moment
+//   cpu_ms    CPU time all its threads have used by then (less sensitive to a busy machine)
 // then ends it with SIGTERM. Without a window manager (Xvfb) the MapNotify arrives on the
 // root window as soon as the server maps the window, so nothing but the program is timed.
 //
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <string>
@@ -33,6 +35,18 @@ long status_field_kb(pid_t pid, const char* field) {
             return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
     }
     return -1;
+}
+
+double cpu_ms(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    double total_ns = 0;
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream in(task.path() / "schedstat");
+        double on_cpu_ns = 0;
+        if (in >> on_cpu_ns)
+            total_ns += on_cpu_ns;
+    }
+    return total_ns / 1e6;
 }
 
 bool exited(pid_t pid) {
@@ -129,8 +143,9 @@ int main(int argc, char* argv[]) {
     std::this_thread::sleep_for(std::chrono::milliseconds(settle_ms));
     const long hwm = status_field_kb(pid, "VmHWM");
     const long rss = status_field_kb(pid, "VmRSS");
+    const double cpu = cpu_ms(pid);
     stop(pid);
     xcb_disconnect(x);
-    std::printf("map_ms=%.3f hwm_kb=%ld rss_kb=%ld\n", map_ms, hwm, rss);
+    std::printf("map_ms=%.3f hwm_kb=%ld rss_kb=%ld cpu_ms=%.3f\n", map_ms, hwm, rss, cpu);
     return 0;
 }

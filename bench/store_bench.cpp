@@ -190,6 +190,24 @@ int main(int argc, char* argv[]) {
         print("end", measure(
                          iterations, ours_file, bare_file, [&] { sessions[next++]->end(); }, bare));
     }
+    // What the store adds to a start: open (with its integrity check) and the start sequence,
+    // on the 120-month store, each followed by a close that is not timed.
+    {
+        std::vector<double> open_us, start_us;
+        for (int i = 0; i < 20 + 2; ++i) {
+            std::unique_ptr<platform::SqliteSettingsStore> store;
+            const double opened = bench::time_us(
+                [&] { store = std::make_unique<platform::SqliteSettingsStore>(ours_path); });
+            session::SessionTracker tracker(*store, clock);
+            const double started = bench::time_us([&] { tracker.start(); });
+            if (i >= 2) {
+                open_us.push_back(opened);
+                start_us.push_back(started);
+            }
+        }
+        std::printf("start open_us=%.1f start_us=%.1f\n", bench::median(open_us),
+                    bench::median(start_us));
+    }
     // For a check from outside, once both files are closed: every sync of the run, set-up
     // and closing checkpoints included, which strace should see as as many fdatasync/fsync
     // calls on the database files.
