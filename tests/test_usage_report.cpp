@@ -1,5 +1,6 @@
 #include "session/session_tracker.h"
 #include "session/usage_report.h"
+#include "support/expected_reports.h"
 #include "support/test_support.h"
 
 #include <QStringList>
@@ -146,24 +147,7 @@ TEST(UsageReport, WholeTextForKnownStores) {
              kelvor::session::SessionTracker(store, start_clock).start();
          },
          at(2000, 3, 25, 9, 0, 0), at(2000, 3, 25, 10, 0, 0), 30, "",
-         R"(This session have: 1 h 0 min 0 sec
-Last session duration: 30 sec
-
-Shortest session: 11 day 13 h 46 min 39 sec around the ??/??/??
-Longest session: 0 sec around the ??/??/??
-
-Number of sessions: 1
-Number of crashed sessions: 0
-Crash ratio: ??? %
-
-Number of sessions since 01/03/2000: 1
-Time used since 01/03/2000: 1 h 0 min 0 sec
-
-Total time used: 1 h 0 min 0 sec
-First time used: 25/03/2000 (10 h 0 min 0 sec ago...)
-Time-usage ratio around: 10 %
-
-Do you want to see last months stats ?)"},
+         kelvor::testing::first_hour_report},
         {"a crash among four sessions, ten days of use",
          [](SettingsStore& store) {
              write_all(store, {{"Stat", "nb_session", "4"},

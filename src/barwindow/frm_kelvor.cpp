@@ -142,8 +142,6 @@ frmKelvor::frmKelvor(const Services& services, QWidget* parent)
         control->setMouseTracking(true);
         control->installEventFilter(this);
     }
-    on_report = [this] { Affiche_stat(); };
-    on_month_window = [this] { Affiche_month_stat_graphique(); };
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(tick_interval_ms);
@@ -200,10 +198,11 @@ void frmKelvor::Form_MouseDown(qint16 Button, qint16 /*Shift*/, float X, float Y
         x_down = X;
         y_down = Y;
     }
-    if (Button == 2 && on_report)
-        without_crashing("cannot show the usage report", on_report);
-    if (Button == 4 && on_month_window)
-        without_crashing("cannot show the month window", on_month_window);
+    if (Button == 2)
+        without_crashing("cannot show the usage report", [this] { Affiche_stat(); });
+    if (Button == 4)
+        without_crashing("cannot show the month window",
+                         [this] { Affiche_month_stat_graphique(); });
 }
 
 // X - x_down is the mouse's travel since the press, because the control that took the press

@@ -4,7 +4,6 @@
 #include "session/session_tracker.h"
 
 #include <QWidget>
-#include <functional>
 
 class QLabel;
 class QTimer;
@@ -50,11 +49,6 @@ public:
     QLabel* Label1 = nullptr;
     QLabel* Lab_minutes_elapsed = nullptr;
     QTimer* Timer1 = nullptr;
-
-    // What a right and a middle press run: Affiche_stat and Affiche_month_stat_graphique.
-    // Tests put a counter here to see the routing without opening the modal windows.
-    std::function<void()> on_report;
-    std::function<void()> on_month_window;
 
     // 1 from a left press until the next release.
     quint8 dragging = 0;

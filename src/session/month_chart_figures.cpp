@@ -1,0 +1,95 @@
+#include "session/month_chart_figures.h"
+
+#include "platform/settings_store.h"
+#include "session/dates.h"
+#include "session/numbers.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kelvor::session {
+
+namespace {
+
+constexpr qint64 thirty_days = 30 * 24 * 3600;
+constexpr int bar_left_mm = 10;
+
+qint32 stored_int32(const QString& text) {
+    const std::optional<double> value = parse_number(text);
+    return value ? to_int32(*value) : 0;
+}
+
+} // namespace
+
+std::vector<MonthChartRow> read_month_chart_rows(platform::SettingsStore& store,
+                                                 const QString& row_section,
+                                                 const QString& overlay_section) {
+    std::vector<MonthChartRow> rows;
+    const std::optional<platform::SettingList> months = store.list(row_section);
+    if (!months)
+        return rows;
+    rows.reserve(months->size());
+    for (const auto& [key, text] : *months) {
+        rows.push_back({key, text, stored_int32(text),
+                        stored_int32(store.read(overlay_section, key, QStringLiteral("0")))});
+    }
+    return rows;
+}
+
+QString Short_month_label(const QString& key) {
+    if (key.mid(2, 3) == QLatin1String("/20"))
+        return key.left(3) + key.right(2);
+    return key;
+}
+
+qint32 chart_maximum(const std::vector<MonthChartRow>& rows) {
+    qint32 maximum = -1;
+    for (const MonthChartRow& row : rows)
+        maximum = std::max(maximum, row.value);
+    return maximum;
+}
+
+std::optional<double> chart_scale(double chart_width_mm, qint32 maximum) {
+    if (maximum < 0)
+        return std::nullopt;
+    return chart_width_mm / (double(maximum) + 1);
+}
+
+int bar_end(double scale, qint32 value, int right_edge_mm) {
+    // Below the left edge nothing is drawn, however far below.
+    const double end = std::clamp(scale * value + bar_left_mm, double(bar_left_mm - 1),
+                                  double(std::max(right_edge_mm, bar_left_mm)));
+    return int(std::nearbyint(end));
+}
+
+QString ratio_number_text(qint64 tenths, const QLocale& locale) {
+    QString text = QString::number(tenths / 10);
+    if (const qint64 tenth = tenths % 10; tenth != 0)
+        text += locale.decimalPoint() + QString::number(tenth);
+    return text;
+}
+
+QString crash_ratio_text(qint32 crashed, qint32 sessions, const QLocale& locale) {
+    if (crashed <= 0 || sessions <= 0)
+        return {};
+    const qint64 tenths = 1000 * qint64(crashed) / sessions;
+    return QStringLiteral("   (") + ratio_number_text(tenths, locale) + QStringLiteral(" %)");
+}
+
+qint64 month_length_seconds(const QString& key, const QString& current_key, const QDateTime& now) {
+    if (key != current_key)
+        return thirty_days;
+    const std::optional<QDateTime> first = month_key_start(key);
+    return first ? first->secsTo(now) : thirty_days;
+}
+
+QString time_usage_ratio_text(qint32 seconds_used, qint64 month_seconds, const QLocale& locale) {
+    if (seconds_used <= 0)
+        return QStringLiteral("(0 %)");
+    if (month_seconds <= 0)
+        return QStringLiteral("(??? %)");
+    const qint64 tenths = 1000 * qint64(seconds_used) / month_seconds;
+    return QStringLiteral("(") + ratio_number_text(tenths, locale) + QStringLiteral(" %)");
+}
+
+} // namespace kelvor::session

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace kelvor::platform {
+class SettingsStore;
+}
+
+namespace kelvor::session {
+
+// One month of a month chart: the row value v (sessions, or seconds used) and the value drawn
+// over it, u (crashed sessions, or the longest session).
+struct MonthChartRow {
+    QString key;
+    QString stored_value; // v exactly as stored; the sessions chart prints it so
+    qint32 value = 0;     // v
+    qint32 overlay = 0;   // u, 0 when the month has no entry in the overlay section
+};
+
+// The months of `row_section` in first-recorded order, each with its value in
+// `overlay_section`. A section with no month (also one emptied while a chart is open) gives no
+// row; a value that is not a number reads as 0.
+std::vector<MonthChartRow> read_month_chart_rows(platform::SettingsStore& store,
+                                                 const QString& row_section,
+                                                 const QString& overlay_section);
+
+// "01/2000" is shown as "01/00"; a month of another century keeps its four digits.
+QString Short_month_label(const QString& key);
+
+// The largest row value, or -1 when every value is negative.
+qint32 chart_maximum(const std::vector<MonthChartRow>& rows);
+
+// Millimetres per unit of value: the largest value draws a bar of width * max / (max + 1).
+// None when no value is 0 or more: such a chart draws no bars.
+std::optional<double> chart_scale(double chart_width_mm, qint32 maximum);
+
+// The right end of a bar that starts at x = 10 mm: the nearest whole millimetre, halves to
+// even. A value that would reach past the window's right edge (a longest session above the
+// month's total after the clock went back) stops at the edge: the picture is the same, and
+// the bar costs no more than the window is wide.
+int bar_end(double scale, qint32 value, int right_edge_mm);
+
+// A ratio of 0 or more known in tenths, in the general number form: no trailing zero, the user's
+// decimal separator ("12", "33.3", "0,1").
+QString ratio_number_text(qint64 tenths, const QLocale& locale = QLocale());
+
+// "   (12 %)" for 3 crashed sessions out of 25; empty without a crash or a session.
+QString crash_ratio_text(qint32 crashed, qint32 sessions, const QLocale& locale = QLocale());
+
+// The seconds a month's usage is measured against: 30 days, or for the running month the
+// time since its first day at midnight.
+qint64 month_length_seconds(const QString& key, const QString& current_key, const QDateTime& now);
+
+// "(0.1 %)" for one hour of a 30-day month; "(0 %)" when nothing was used; "(??? %)" in the
+// very first second of the running month, when there is nothing to measure against yet.
+QString time_usage_ratio_text(qint32 seconds_used, qint64 month_seconds,
+                              const QLocale& locale = QLocale());
+
+} // namespace kelvor::session
