@@ -4,8 +4,10 @@
 //
 //   bench_chart <folder> [--repetitions N]
 //
-// Prints one line per history length: medians in milliseconds and their ratio, plus the very
-// first drawing of the process (fonts and glyph caches cold) for information.
+// Prints one line per history length: medians in milliseconds and their ratio, and for
+// information the very first drawing of the process (fonts and glyph caches cold), the store
+// reads alone, and a second floor that also draws the same texts where they can be seen
+// (what the toolkit needs for the picture, text shaping included).
 #include "bench_common.h"
 #include "monthwindow/chart_canvas.h"
 #include "monthwindow/month_chart.h"
@@ -72,6 +74,33 @@ std::vector<Bar> bar_rectangles(platform::SettingsStore& store) {
     return bars;
 }
 
+// Keeps the texts a drawing prints, to replay them in the second floor.
+class TextRecorder final : public monthwindow::ChartCanvas {
+public:
+    struct Text {
+        QPointF at_mm;
+        QString text;
+        QColor colour;
+    };
+    void clear() override {}
+    void set_font(const QString& family, double points) override {
+        font = monthwindow::chart_font(family, points);
+    }
+    void set_colour(monthwindow::PaletteColour colour) override {
+        colour_ = monthwindow::rgb(colour);
+    }
+    void print(double x, double y, const QString& text) override {
+        texts.push_back({QPointF(x, y), text, colour_});
+    }
+    void lines(std::span<const QLineF>) override {}
+
+    QFont font;
+    std::vector<Text> texts;
+
+private:
+    QColor colour_;
+};
+
 QImage fresh_picture() {
     QImage picture(platform::twips_to_pixels(window_width_twips), picture_height_pixels,
                    QImage::Format_RGB32);
@@ -113,6 +142,28 @@ int main(int argc, char* argv[]) {
             for (const Bar& bar : bars)
                 painter.fillRect(bar.rect, bar.colour);
         };
+        TextRecorder recorder;
+        monthwindow::draw_month_charts(recorder, store, clock, window_width_twips, 0);
+        const auto bare_with_texts = [&] {
+            QPainter painter(&bare_picture);
+            painter.fillRect(bare_picture.rect(), background);
+            for (const Bar& bar : bars)
+                painter.fillRect(bar.rect, bar.colour);
+            painter.setFont(recorder.font);
+            const QFontMetricsF metrics(recorder.font, &bare_picture);
+            for (const auto& t : recorder.texts) {
+                const QPointF top_left = t.at_mm * platform::pixels_per_millimetre;
+                if (top_left.y() > picture_height_pixels || top_left.y() + metrics.height() < 0)
+                    continue;
+                painter.setPen(t.colour);
+                painter.drawText(top_left + QPointF(0, metrics.ascent()), t.text);
+            }
+        };
+        const auto store_reads = [&] {
+            namespace names = session::names;
+            session::read_month_chart_rows(store, names::month_nb_session, names::month_nb_crash);
+            session::read_month_chart_rows(store, names::month_nb_time, names::month_longest);
+        };
         double first_ms = -1;
         if (cold) {
             first_ms = bench::time_us(ours) / 1000;
@@ -120,7 +171,8 @@ int main(int argc, char* argv[]) {
         }
         ours();
         bare();
-        std::vector<double> ours_ms, bare_ms;
+        bare_with_texts();
+        std::vector<double> ours_ms, bare_ms, texts_ms, store_ms;
         for (int i = 0; i < repetitions; ++i) {
             if (i % 2 == 0) {
                 ours_ms.push_back(bench::time_us(ours) / 1000);
@@ -129,11 +181,15 @@ int main(int argc, char* argv[]) {
                 bare_ms.push_back(bench::time_us(bare) / 1000);
                 ours_ms.push_back(bench::time_us(ours) / 1000);
             }
+            texts_ms.push_back(bench::time_us(bare_with_texts) / 1000);
+            store_ms.push_back(bench::time_us(store_reads) / 1000);
         }
         const double o = bench::median(ours_ms);
         const double b = bench::median(bare_ms);
-        std::printf("chart months=%d ours_ms=%.3f bare_ms=%.3f ratio=%.2f bars=%zu cold_ms=%.3f\n",
-                    months, o, b, o / b, bars.size(), first_ms);
+        std::printf("chart months=%d ours_ms=%.3f bare_ms=%.3f ratio=%.2f texts_ms=%.3f "
+                    "store_ms=%.3f bars=%zu cold_ms=%.3f\n",
+                    months, o, b, o / b, bench::median(texts_ms), bench::median(store_ms),
+                    bars.size(), first_ms);
         std::fflush(stdout);
     }
     return 0;
