@@ -11,6 +11,9 @@ KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
     desktop-file-utils appstream libglib2.0-bin)
 # What cpack needs to make the Debian package and compute its dependencies.
 KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
+# What bench/run needs besides the build: an X server, the map watcher's libxcb headers,
+# strace for wake-up and fsync counts, procps for pgrep.
+KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

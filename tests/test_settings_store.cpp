@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -78,6 +79,40 @@ TEST(SettingsStore, TransactionIsAllOrNothing) {
     t.reopen();
     EXPECT_EQ(t.get("Stat", "nb_session"), "1");
     EXPECT_EQ(t.get("Stat", "debuted?"), "<absent>");
+}
+
+// The store keeps its statements compiled between calls; none may keep a read open (which
+// would stop other connections from checkpointing the WAL) or carry a failed state over.
+TEST(SettingsStore, CallsLeaveNoReadOpenAndRecoverFromAFailedTransaction) {
+    TempStore t;
+    t.store().write("Stat", "nb_session", "1");
+    t.store().write("Month_nb_session", "01/2000", "3");
+    t.store().write("Month_nb_session", "02/2000", "4");
+    EXPECT_THROW(t.store().transaction([&] {
+        t.store().write("Stat", "nb_session", "2");
+        throw StoreError("interrupted");
+    }),
+                 StoreError);
+    const std::vector<std::function<void()>> calls = {
+        [&] { EXPECT_EQ(t.store().read("Stat", "nb_session", "x"), "1"); },
+        [&] { EXPECT_EQ(t.store().read("Stat", "absent", "x"), "x"); },
+        [&] { EXPECT_EQ(t.store().list("Month_nb_session")->size(), 2u); },
+        [&] { EXPECT_FALSE(t.store().list("Month_nb_crash").has_value()); },
+        [&] { t.store().write("Stat", "debuted?", "Yes"); },
+    };
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(t.path()).constData(), &other), SQLITE_OK);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        calls[i]();
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(other, "PRAGMA wal_checkpoint(TRUNCATE)", -1, &s, nullptr);
+        ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(s, 0), 0)
+            << "a reader blocked the checkpoint after call " << i;
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(other);
+    EXPECT_EQ(t.get("Stat", "debuted?"), "Yes");
 }
 
 TEST(SettingsStore, FileIsPrivateWalAndVersioned) {

@@ -3,7 +3,9 @@
 #include "platform/twips.h"
 
 #include <QFontDatabase>
+#include <QHash>
 #include <QPen>
+#include <algorithm>
 
 namespace kelvor::monthwindow {
 
@@ -24,9 +26,13 @@ QColor rgb(PaletteColour colour) {
 }
 
 QFont chart_font(const QString& family, double points) {
-    QFont font = QFontDatabase::hasFamily(family)
-                     ? QFont(family)
-                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    // Asking fontconfig about a family it lacks costs about as much as drawing a dozen rows of
+    // the chart, on every drawing; the answer does not change while the program runs.
+    static QHash<QString, bool> installed;
+    auto known = installed.constFind(family);
+    if (known == installed.cend())
+        known = installed.insert(family, QFontDatabase::hasFamily(family));
+    QFont font = *known ? QFont(family) : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setPointSizeF(points);
     return font;
 }
@@ -47,7 +53,9 @@ void PainterCanvas::clear() {
 
 void PainterCanvas::set_font(const QString& family, double points) {
     painter_.setFont(chart_font(family, points));
-    ascent_ = QFontMetricsF(painter_.font(), &picture_).ascent();
+    const QFontMetricsF metrics(painter_.font(), &picture_);
+    ascent_ = metrics.ascent();
+    text_height_ = metrics.height();
 }
 
 void PainterCanvas::set_colour(PaletteColour colour) {
@@ -62,13 +70,55 @@ void PainterCanvas::set_colour(PaletteColour colour) {
 void PainterCanvas::print(double x, double y, const QString& text) {
     // The glyphs are drawn at their own size in points, not scaled with the millimetres.
     const QPointF top_left = painter_.worldTransform().map(QPointF(x, y));
+    // A glyph may reach a little beyond its line; a whole line's height of margin covers it.
+    if (!shows_pixels(top_left.y() - text_height_, top_left.y() + 2 * text_height_))
+        return;
     painter_.setWorldMatrixEnabled(false);
     painter_.drawText(QPointF(top_left.x(), top_left.y() + ascent_), text);
     painter_.setWorldMatrixEnabled(true);
 }
 
 void PainterCanvas::lines(std::span<const QLineF> lines) {
+    if (lines.empty())
+        return;
+    if (const std::optional<QRectF> area = abutting_area(lines)) {
+        const QRectF on_picture = painter_.worldTransform().mapRect(*area);
+        if (shows_pixels(on_picture.top(), on_picture.bottom()))
+            painter_.fillRect(*area, painter_.pen().color());
+        return;
+    }
     painter_.drawLines(lines.data(), int(lines.size()));
+}
+
+bool PainterCanvas::shows(double top, double bottom) const {
+    // A text hangs below its top by a line's height, and a glyph may reach a little beyond
+    // its line.
+    const QTransform& to_pixels = painter_.worldTransform();
+    return shows_pixels(to_pixels.map(QPointF(0, top)).y() - text_height_,
+                        to_pixels.map(QPointF(0, bottom)).y() + 2 * text_height_);
+}
+
+bool PainterCanvas::shows_pixels(double top, double bottom) const {
+    return bottom >= 0 && top < picture_.deviceIndependentSize().height();
+}
+
+// Vertical lines of one height, each one pen width (one logical pixel, a quarter millimetre)
+// right of the one before, leave no gap: together they cover, pixel for pixel, the rectangle
+// from half a pen left of the first to half a pen right of the last. A bar of the chart is up
+// to 600 such lines; filling the rectangle costs what drawing one of them does.
+std::optional<QRectF> PainterCanvas::abutting_area(std::span<const QLineF> lines) const {
+    if (painter_.testRenderHint(QPainter::Antialiasing))
+        return std::nullopt;
+    const double pen_width = 1.0 / platform::pixels_per_millimetre;
+    const QLineF& first = lines.front();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const QLineF& line = lines[i];
+        if (line.x1() != line.x2() || line.y1() != first.y1() || line.y2() != first.y2() ||
+            line.x1() != first.x1() + double(i) * pen_width)
+            return std::nullopt;
+    }
+    return QRectF(QPointF(first.x1() - pen_width / 2, std::min(first.y1(), first.y2())),
+                  QPointF(lines.back().x1() + pen_width / 2, std::max(first.y1(), first.y2())));
 }
 
 } // namespace kelvor::monthwindow

@@ -7,6 +7,7 @@
 #include <QLineF>
 #include <QPainter>
 #include <QString>
+#include <optional>
 #include <span>
 
 namespace kelvor::monthwindow {
@@ -30,6 +31,13 @@ public:
     virtual void print(double x, double y, const QString& text) = 0;
     // Straight lines, one pixel wide.
     virtual void lines(std::span<const QLineF> lines) = 0;
+    // Whether anything drawn between heights `top` and `bottom` can be seen. A picture has the
+    // height of the screen while a long history runs far below it; its rows cost nothing there.
+    virtual bool shows(double top, double bottom) const {
+        (void)top;
+        (void)bottom;
+        return true;
+    }
 };
 
 // Paints into the window's persistent picture. The painter is scaled to millimetres once;
@@ -43,12 +51,18 @@ public:
     void set_colour(PaletteColour colour) override;
     void print(double x, double y, const QString& text) override;
     void lines(std::span<const QLineF> lines) override;
+    bool shows(double top, double bottom) const override;
 
 private:
+    // The same test in logical pixels from the picture's top.
+    bool shows_pixels(double top, double bottom) const;
+    std::optional<QRectF> abutting_area(std::span<const QLineF> lines) const;
+
     QImage& picture_;
     QColor background_;
     QPainter painter_;
     double ascent_ = 0;
+    double text_height_ = 0;
 };
 
 // The font the chart asks for, or the desktop's sans-serif face where that one is missing.

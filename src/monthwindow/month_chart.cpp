@@ -105,6 +105,10 @@ int draw_chart(ChartCanvas& canvas, const std::vector<MonthChartRow>& rows,
             session::chart_scale(chart_width, session::chart_maximum(rows))) {
         int top = y;
         for (const MonthChartRow& row : rows) {
+            if (!canvas.shows(top, top + row_height)) {
+                top += row_height;
+                continue;
+            }
             canvas.set_colour(PaletteColour::light_blue);
             Draw_bar(canvas, bar_left, top, session::bar_end(*scale, row.value, right_edge),
                      top + row_height);
@@ -118,7 +122,8 @@ int draw_chart(ChartCanvas& canvas, const std::vector<MonthChartRow>& rows,
     canvas.set_colour(PaletteColour::black);
     int top = y;
     for (const MonthChartRow& row : rows) {
-        print_row(row, top);
+        if (canvas.shows(top, top + row_height))
+            print_row(row, top);
         top += row_height;
     }
     return y + row_height * (int(rows.size()) + 1);

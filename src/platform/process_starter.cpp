@@ -4,10 +4,14 @@
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
+#include <utility>
 
 namespace kelvor::platform {
 
-void DetachedProcessStarter::start_detached(const QString& program, const QStringList& arguments) {
+namespace {
+
+void start_now(const QString& program, const QStringList& arguments) {
     QString found =
         QStandardPaths::findExecutable(program, {QCoreApplication::applicationDirPath()});
     if (found.isEmpty())
@@ -21,6 +25,23 @@ void DetachedProcessStarter::start_detached(const QString& program, const QStrin
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.startDetached();
+}
+
+} // namespace
+
+DetachedProcessStarter::~DetachedProcessStarter() {
+    start_pending();
+}
+
+void DetachedProcessStarter::start_detached(const QString& program, const QStringList& arguments) {
+    pending_.push_back({program, arguments});
+    if (pending_.size() == 1)
+        QTimer::singleShot(0, &queue_context_, [this] { start_pending(); });
+}
+
+void DetachedProcessStarter::start_pending() {
+    for (const Start& start : std::exchange(pending_, {}))
+        start_now(start.program, start.arguments);
 }
 
 QString executable_path() {

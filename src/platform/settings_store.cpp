@@ -13,17 +13,36 @@ namespace {
 constexpr int schema_version = 1;
 constexpr int busy_timeout_ms = 5000;
 
-// Owns one prepared statement for the length of a call.
+sqlite3_stmt* prepare(sqlite3* db, const char* sql, unsigned int flags) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db, sql, -1, flags, &stmt, nullptr) != SQLITE_OK) {
+        throw StoreError(QStringLiteral("cannot prepare a statement: %1")
+                             .arg(QString::fromUtf8(sqlite3_errmsg(db)))
+                             .toStdString());
+    }
+    return stmt;
+}
+
+// One prepared statement for the length of a call: either a one-off, finalized at the end,
+// or one the store keeps, reset at the end so it holds no lock and is ready for the next call.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-            throw StoreError(QStringLiteral("cannot prepare a statement: %1")
-                                 .arg(QString::fromUtf8(sqlite3_errmsg(db)))
-                                 .toStdString());
+    Statement(sqlite3* db, const char* sql) : db_(db), stmt_(prepare(db, sql, 0)), kept_(false) {}
+    // Compiling SQL is most of the CPU cost of a small read or write, so the statements every
+    // call uses are compiled once per connection.
+    Statement(sqlite3* db, sqlite3_stmt*& kept, const char* sql) : db_(db), kept_(true) {
+        if (kept == nullptr)
+            kept = prepare(db, sql, SQLITE_PREPARE_PERSISTENT);
+        stmt_ = kept;
+    }
+    ~Statement() {
+        if (kept_) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        } else {
+            sqlite3_finalize(stmt_);
         }
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -52,6 +71,7 @@ public:
 private:
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
+    bool kept_;
 };
 
 // Creates the file itself so that it is private to the user from its first byte.
@@ -111,6 +131,8 @@ void SqliteSettingsStore::open() {
 }
 
 SqliteSettingsStore::~SqliteSettingsStore() {
+    for (sqlite3_stmt* kept : {read_, write_, list_, begin_, commit_})
+        sqlite3_finalize(kept);
     sqlite3_close_v2(db_);
 }
 
@@ -171,7 +193,8 @@ void SqliteSettingsStore::exec(const char* sql) {
 
 QString SqliteSettingsStore::read(const QString& section, const QString& key,
                                   const QString& fallback) {
-    Statement s(db_, "SELECT value FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3");
+    Statement s(db_, read_,
+                "SELECT value FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3");
     s.bind(1, QLatin1String(app_name)).bind(2, section).bind(3, key);
     return s.step() ? s.text(0) : fallback;
 }
@@ -179,15 +202,16 @@ QString SqliteSettingsStore::read(const QString& section, const QString& key,
 void SqliteSettingsStore::write(const QString& section, const QString& key, const QString& value) {
     // The upsert keeps a key's first seq, which is what gives list() its first-written order.
     transaction([&] {
-        Statement s(db_, "INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4) "
-                         "ON CONFLICT (app, section, key) DO UPDATE SET value = excluded.value");
+        Statement s(db_, write_,
+                    "INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4) "
+                    "ON CONFLICT (app, section, key) DO UPDATE SET value = excluded.value");
         s.bind(1, QLatin1String(app_name)).bind(2, section).bind(3, key).bind(4, value);
         s.step();
     });
 }
 
 std::optional<SettingList> SqliteSettingsStore::list(const QString& section) {
-    Statement s(db_,
+    Statement s(db_, list_,
                 "SELECT key, value FROM settings WHERE app = ?1 AND section = ?2 ORDER BY seq");
     s.bind(1, QLatin1String(app_name)).bind(2, section);
     SettingList pairs;
@@ -211,11 +235,11 @@ void SqliteSettingsStore::transaction(const std::function<void()>& body) {
         return;
     }
     // IMMEDIATE takes the write lock up front, so a busy store fails before any change.
-    exec("BEGIN IMMEDIATE");
+    Statement(db_, begin_, "BEGIN IMMEDIATE").step();
     depth_ = 1;
     try {
         body();
-        exec("COMMIT");
+        Statement(db_, commit_, "COMMIT").step();
     } catch (...) {
         depth_ = 0;
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

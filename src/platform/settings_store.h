@@ -8,6 +8,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace kelvor::platform {
 
@@ -63,6 +64,12 @@ private:
     QString path_;
     sqlite3* db_ = nullptr;
     int depth_ = 0;
+    // Statements compiled on first use and kept for the life of the connection.
+    sqlite3_stmt* read_ = nullptr;
+    sqlite3_stmt* write_ = nullptr;
+    sqlite3_stmt* list_ = nullptr;
+    sqlite3_stmt* begin_ = nullptr;
+    sqlite3_stmt* commit_ = nullptr;
 };
 
 } // namespace kelvor::platform

@@ -4,6 +4,7 @@
 #include "session/dates.h"
 #include "session/numbers.h"
 
+#include <QHash>
 #include <algorithm>
 #include <cmath>
 
@@ -28,10 +29,18 @@ std::vector<MonthChartRow> read_month_chart_rows(platform::SettingsStore& store,
     const std::optional<platform::SettingList> months = store.list(row_section);
     if (!months)
         return rows;
+    // The overlay values in one listing rather than one read per month: a long history costs
+    // two queries, not a thousand.
+    QHash<QString, QString> overlays;
+    if (const std::optional<platform::SettingList> listed = store.list(overlay_section)) {
+        overlays.reserve(qsizetype(listed->size()));
+        for (const auto& [key, text] : *listed)
+            overlays.insert(key, text);
+    }
     rows.reserve(months->size());
     for (const auto& [key, text] : *months) {
         rows.push_back({key, text, stored_int32(text),
-                        stored_int32(store.read(overlay_section, key, QStringLiteral("0")))});
+                        stored_int32(overlays.value(key, QStringLiteral("0")))});
     }
     return rows;
 }
