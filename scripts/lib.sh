@@ -12,8 +12,8 @@ KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
 # What cpack needs to make the Debian package and compute its dependencies.
 KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
 # What bench/run needs besides the build: an X server, the map watcher's libxcb headers,
-# strace for wake-up and fsync counts, procps for pgrep.
-KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps)
+# strace for wake-up and fsync counts, procps for pgrep, valgrind to count a tick's instructions.
+KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps valgrind)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
