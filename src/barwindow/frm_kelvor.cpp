@@ -183,8 +183,13 @@ void frmKelvor::Register_at_startup() {
 
 void frmKelvor::Timer1_Timer() {
     without_crashing("cannot save the running session", [this] { session_.tick(); });
-    Lab_minutes_elapsed->setText(QString::number(session_.minutes_elapsed_current_session));
-    fit_label_fonts();
+    const QString minutes = QString::number(session_.minutes_elapsed_current_session);
+    // Only a count with one more digit can outgrow its box; measuring text costs more than
+    // the rest of a tick, so the fit is kept for those few ticks.
+    const bool longer = minutes.size() != Lab_minutes_elapsed->text().size();
+    Lab_minutes_elapsed->setText(minutes);
+    if (longer)
+        fit_label_fonts();
 }
 
 void frmKelvor::Form_Unload() {
