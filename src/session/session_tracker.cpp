@@ -53,11 +53,17 @@ void SessionTracker::tick() {
     checkpoint();
 }
 
-qint32 SessionTracker::checkpoint() {
-    const qint32 seconds = session_seconds();
-    if (!ended_)
-        store_.write(names::stat, names::recupered_time, whole_number_text(seconds));
+qint32 save_running_seconds(platform::SettingsStore& store, const platform::Clock& clock,
+                            const QDateTime& time_deb) {
+    const qint32 seconds = elapsed_seconds(time_deb, clock.now());
+    store.write(names::stat, names::recupered_time, whole_number_text(seconds));
     return seconds;
+}
+
+qint32 SessionTracker::checkpoint() {
+    if (ended_)
+        return session_seconds();
+    return save_running_seconds(store_, clock_, time_deb);
 }
 
 void SessionTracker::end() {

@@ -10,6 +10,11 @@ class SettingsStore;
 
 namespace kelvor::session {
 
+// Saves the seconds of the session started at `time_deb` as the running session's seconds,
+// the value booked if the session ends abruptly. Returns them.
+qint32 save_running_seconds(platform::SettingsStore& store, const platform::Clock& clock,
+                            const QDateTime& time_deb);
+
 // Where the bar window was last released, in twips.
 struct WindowPlace {
     float top = 0;

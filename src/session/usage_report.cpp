@@ -5,6 +5,7 @@
 #include "session/dates.h"
 #include "session/duration_text.h"
 #include "session/numbers.h"
+#include "session/session_tracker.h"
 #include "session/store_names.h"
 
 #include <QStringList>
@@ -85,8 +86,7 @@ QString usage_report_text(platform::SettingsStore& store, const platform::Clock&
     const QString decimal_point = locale.decimalPoint();
 
     // The same checkpoint as a timer tick: what the user sees is also what a crash would keep.
-    const qint32 session_seconds = elapsed_seconds(time_deb, clock.now());
-    store.write(names::stat, names::recupered_time, whole_number_text(session_seconds));
+    const qint32 session_seconds = save_running_seconds(store, clock, time_deb);
 
     const qint32 shortest = read_int32(store, names::stat, names::shortest, 999999);
     const qint32 longest = read_int32(store, names::stat, names::longest, 0);
