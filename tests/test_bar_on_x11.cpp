@@ -1,4 +1,5 @@
 #include "platform/settings_store.h"
+#include "support/x_display.h"
 
 #include <QDir>
 #include <QProcess>
@@ -28,34 +29,14 @@ const char* const tools[] = {"Xvfb", "xdotool", "xprop", "xwininfo"};
 
 struct Display {
     QTemporaryDir home;
-    QProcess xvfb;
-    QString name; // ":N"
+    kelvor::testing::XDisplay x{QStringLiteral("800x300x24")};
     QProcess kelvor;
 
-    ~Display() {
-        stop_kelvor();
-        xvfb.terminate();
-        xvfb.waitForFinished(5000);
-    }
-
-    // A 96 dpi screen, so that one pixel is 15 twips.
-    bool start_x_server() {
-        xvfb.start(
-            QStandardPaths::findExecutable("Xvfb"),
-            {"-displayfd", "1", "-screen", "0", "800x300x24", "-dpi", "96", "-nolisten", "tcp"});
-        if (!xvfb.waitForStarted(5000))
-            return false;
-        for (int i = 0; i < 100 && !xvfb.canReadLine(); ++i)
-            xvfb.waitForReadyRead(100);
-        name = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
-        return name.size() > 1;
-    }
+    ~Display() { stop_kelvor(); }
 
     QProcessEnvironment environment() const {
-        auto env = QProcessEnvironment::systemEnvironment();
+        auto env = x.environment();
         env.remove("QT_QPA_PLATFORM"); // the program picks X11 itself when DISPLAY is set
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("DISPLAY", name);
         env.insert("XDG_DATA_HOME", home.path() + "/data");
         env.insert("XDG_CONFIG_HOME", home.path() + "/config");
         env.insert("XDG_RUNTIME_DIR", home.path());
@@ -63,12 +44,7 @@ struct Display {
     }
 
     QString tool(const char* program, const QStringList& arguments) const {
-        QProcess p;
-        auto env = environment();
-        p.setProcessEnvironment(env);
-        p.start(QStandardPaths::findExecutable(program), arguments);
-        p.waitForFinished(20000);
-        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        return x.run(program, arguments);
     }
 
     // Starts the program and returns its window once it is shown.
@@ -90,23 +66,7 @@ struct Display {
         kelvor.waitForFinished(10000);
     }
 
-    QRect geometry(const QString& window) const {
-        QRect r;
-        for (const QString& line :
-             tool("xdotool", {"getwindowgeometry", "--shell", window}).split('\n')) {
-            const QString key = line.section('=', 0, 0);
-            const int value = line.section('=', 1).toInt();
-            if (key == "X")
-                r.moveLeft(value);
-            else if (key == "Y")
-                r.moveTop(value);
-            else if (key == "WIDTH")
-                r.setWidth(value);
-            else if (key == "HEIGHT")
-                r.setHeight(value);
-        }
-        return r;
-    }
+    QRect geometry(const QString& window) const { return x.geometry(window); }
 
     // Waits for the window to reach `place`; returns where it is.
     QRect wait_for_place(const QString& window, QPoint place) const {
@@ -162,7 +122,7 @@ TEST(BarOnX11, OpensAtItsPlaceIsDraggedExactlyAndReopensThere) {
             GTEST_SKIP() << program << " is not installed";
     }
     Display d;
-    ASSERT_TRUE(d.start_x_server());
+    ASSERT_FALSE(d.x.name().isEmpty()) << "Xvfb did not start";
 
     QString bar = d.start_kelvor();
     ASSERT_FALSE(bar.isEmpty()) << "the bar never appeared";

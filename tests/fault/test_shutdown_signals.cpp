@@ -7,6 +7,7 @@
 #include "platform/shutdown_signals.h"
 #include "support/program.h"
 #include "support/test_support.h"
+#include "support/x_display.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -20,6 +21,7 @@ using kelvor::testing::Program;
 using kelvor::testing::send_signal;
 using kelvor::testing::store_invariants_hold;
 using kelvor::testing::StoreDump;
+using kelvor::testing::XDisplay;
 
 namespace {
 
@@ -134,58 +136,6 @@ TEST(ShutdownSignals, WhileAModalWindowIsOpenTheSessionIsBookedOnceAndTheProgram
 
 namespace {
 
-// An X server of our own, so that real clicks reach the real program.
-class VirtualDisplay {
-public:
-    VirtualDisplay() {
-        server_.start(QStringLiteral("Xvfb"),
-                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                       QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        if (!server_.waitForStarted(5000))
-            return;
-        QElapsedTimer waited;
-        waited.start();
-        while (!server_.canReadLine() && waited.elapsed() < 10000)
-            server_.waitForReadyRead(100);
-        const QByteArray number = server_.readLine().trimmed();
-        if (!number.isEmpty())
-            name_ = QStringLiteral(":") + QString::fromLatin1(number);
-    }
-    ~VirtualDisplay() {
-        server_.terminate();
-        if (!server_.waitForFinished(5000))
-            server_.kill();
-    }
-    const QString& name() const { return name_; }
-
-    // xdotool's answer, one line per window, or an empty list.
-    QStringList tool(const QStringList& arguments) const {
-        QProcess xdotool;
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), name_);
-        xdotool.setProcessEnvironment(env);
-        xdotool.start(QStringLiteral("xdotool"), arguments);
-        xdotool.waitForFinished(5000);
-        return QString::fromLocal8Bit(xdotool.readAllStandardOutput())
-            .split('\n', Qt::SkipEmptyParts);
-    }
-    QStringList visible_windows_of(qint64 pid) const {
-        return tool({"search", "--onlyvisible", "--pid", QString::number(pid)});
-    }
-
-private:
-    QProcess server_;
-    QString name_;
-};
-
-bool has_program(const char* name) {
-    QProcess which;
-    which.start(QStringLiteral("sh"), {"-c", QStringLiteral("command -v %1").arg(name)});
-    which.waitForFinished(5000);
-    return which.exitCode() == 0;
-}
-
 struct ButtonCase {
     const char* window;
     const char* button; // xdotool's button number
@@ -197,7 +147,7 @@ struct ButtonCase {
 
 // The same with the real windows, on a real X server, opened by real clicks on the bar.
 TEST(ShutdownSignals, WhileTheReportOrTheMonthWindowIsOpen) {
-    if (!has_program("Xvfb") || !has_program("xdotool"))
+    if (!XDisplay::has_program("Xvfb") || !XDisplay::has_program("xdotool"))
         GTEST_SKIP() << "needs Xvfb and xdotool (packages xvfb, xdotool)";
     const std::vector<ButtonCase> cases = {
         {"usage report", "3", false, SIGTERM},
@@ -210,7 +160,7 @@ TEST(ShutdownSignals, WhileTheReportOrTheMonthWindowIsOpen) {
         SCOPED_TRACE(std::string(c.window) + ", signal " + std::to_string(c.sig));
         if (std::find(not_there.begin(), not_there.end(), c.window) != not_there.end())
             continue;
-        VirtualDisplay display;
+        XDisplay display;
         ASSERT_FALSE(display.name().isEmpty()) << "Xvfb did not start";
         Program program;
         program.environment().insert("DISPLAY", display.name());
@@ -231,7 +181,7 @@ TEST(ShutdownSignals, WhileTheReportOrTheMonthWindowIsOpen) {
         while (display.visible_windows_of(copy.processId()).size() != 1 && waited.elapsed() < 10000)
             QThread::msleep(50);
         ASSERT_EQ(display.visible_windows_of(copy.processId()).size(), 1);
-        display.tool({"mousemove", "320", "7", "click", c.button});
+        display.run("xdotool", {"mousemove", "320", "7", "click", c.button});
         waited.restart();
         while (display.visible_windows_of(copy.processId()).size() < 2 && waited.elapsed() < 3000)
             QThread::msleep(50);
