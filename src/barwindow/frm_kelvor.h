@@ -1,6 +1,6 @@
 #pragma once
 
-#include "barwindow/services.h"
+#include "platform/services.h"
 #include "session/session_tracker.h"
 
 #include <QWidget>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "barwindow/services.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/process_starter.h"
+#include "platform/services.h"
 #include "platform/settings_store.h"
 
 #include <QString>
