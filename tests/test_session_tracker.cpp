@@ -1,5 +1,7 @@
+#include "session/duration_text.h"
 #include "session/month_records.h"
 #include "session/session_tracker.h"
+#include "session/usage_report.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -154,8 +156,9 @@ TEST(MonthRecords, RecordsMoveOnlyOnStrictlyBetterSessions) {
         {3725, "3725", "3725", "3725"},
         {3725, "3725", "3725", "3725"}, // a tie keeps the record and its date
         {0, "0", "3725", "3725"},
-        {-40, "-40", "3725", "3725"}, // clock set back
-        {5000, "-40", "5000", "5000"},
+        {-40, "-40", "3725", "3725"},   // an older release measured a clock set back
+        {5000, "5000", "5000", "5000"}, // a negative shortest is no record
+        {6000, "5000", "6000", "6000"},
     };
     Runs run;
     auto& store = run.temp.store();
@@ -167,8 +170,8 @@ TEST(MonthRecords, RecordsMoveOnlyOnStrictlyBetterSessions) {
         EXPECT_EQ(run.get("Stat", "longest"), steps[i].longest);
         EXPECT_EQ(run.get("Month_longest", "03/2000"), steps[i].month_longest);
     }
-    EXPECT_EQ(run.get("Stat", "shortest_date"), "04/03/2000");
-    EXPECT_EQ(run.get("Stat", "longest_date"), "05/03/2000");
+    EXPECT_EQ(run.get("Stat", "shortest_date"), "05/03/2000");
+    EXPECT_EQ(run.get("Stat", "longest_date"), "06/03/2000");
 }
 
 TEST(MonthRecords, ZeroSessionOnEmptyStoreSetsOnlyTheShortest) {
@@ -179,14 +182,80 @@ TEST(MonthRecords, ZeroSessionOnEmptyStoreSetsOnlyTheShortest) {
     EXPECT_EQ(run.get("Month_longest", "03/2000"), "<absent>");
 }
 
-TEST(SessionLife, ClockSetBackLowersTheMonth) {
-    Runs run;
-    auto& s = run.start();
-    run.clock.advance(-600);
-    s.end();
-    EXPECT_EQ(run.get("Stat", "shortest"), "-600");
-    EXPECT_EQ(run.get("Month_nb_time", "03/2000"), "-600");
-    EXPECT_EQ(run.get("Stat", "nb_time_total"), "-600");
+// A session's length is the time the machine was awake: neither a sleep nor a change of the
+// wall clock counts. The bar, the report and the booking agree on it.
+TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
+    enum Kind { awake, sleep, set_wall, tick };
+    struct Event {
+        Kind kind;
+        qint64 seconds; // awake, asleep, or the wall clock's jump
+    };
+    struct Case {
+        const char* name;
+        std::vector<Event> events;
+        qint32 minutes; // on the bar
+        qint32 booked;
+        const char* month; // of the booking: the wall clock's at the end
+    };
+    constexpr qint64 day = 86400;
+    const std::vector<Case> cases = {
+        {"two ticks, awake", {{awake, 60}, {tick, 0}, {awake, 61}, {tick, 0}}, 2, 121, "03/2000"},
+        {"an 8-hour sleep between two ticks",
+         {{awake, 60}, {tick, 0}, {sleep, 8 * 3600}, {awake, 60}, {tick, 0}, {awake, 30}},
+         2,
+         150,
+         "03/2000"},
+        {"a tick late by five minutes (process stopped) catches up",
+         {{awake, 300}, {tick, 0}, {awake, 60}, {tick, 0}},
+         6,
+         360,
+         "03/2000"},
+        {"wall clock set back a day",
+         {{awake, 60}, {tick, 0}, {set_wall, -day}, {awake, 4}},
+         1,
+         64,
+         "03/2000"},
+        {"wall clock put forward six years by NTP",
+         {{awake, 4}, {set_wall, 6 * 365 * day}},
+         0,
+         4,
+         "03/2006"},
+        {"wall clock set back at once", {{set_wall, -600}}, 0, 0, "03/2000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Runs run;
+        auto& s = run.start();
+        for (const Event& e : c.events) {
+            switch (e.kind) {
+            case awake:
+                run.clock.advance(e.seconds);
+                break;
+            case sleep:
+                run.clock.sleep(e.seconds);
+                break;
+            case set_wall:
+                run.clock.set(run.clock.now().addSecs(e.seconds));
+                break;
+            case tick:
+                s.tick();
+                break;
+            }
+        }
+        EXPECT_EQ(s.minutes_elapsed_current_session, c.minutes);
+        const QString report = kelvor::session::usage_report_text(s);
+        EXPECT_TRUE(report.startsWith(
+            "This session have: " + kelvor::session::affiche_secondes(c.booked) + "\n"))
+            << report.toStdString();
+        EXPECT_LE(std::abs(c.minutes - c.booked / 60), 1) << "the bar and the report disagree";
+        s.end();
+        const QString booked = QString::number(c.booked);
+        EXPECT_EQ(run.get("Stat", "recupered_time"), booked);
+        EXPECT_EQ(run.get("Stat", "nb_time_total"), booked);
+        EXPECT_EQ(run.get("Stat", "shortest"), booked);
+        EXPECT_EQ(run.get("Month_nb_time", c.month), booked);
+        EXPECT_EQ(run.get("Month_nb_session", c.month), "1");
+    }
 }
 
 TEST(SessionLife, MonthsAreListedInTheOrderFirstBooked) {
@@ -224,5 +293,6 @@ TEST(SessionLife, HandEditedTextsNeverBreakTheSequence) {
         s.end();
         EXPECT_EQ(run.get("Stat", "debuted?"), "No");
         EXPECT_FALSE(run.get("Stat", "nb_time_total").contains("nan", Qt::CaseInsensitive));
+        EXPECT_GE(run.get("Stat", "shortest").toInt(), 0) << "a session booked below 0 s";
     }
 }
