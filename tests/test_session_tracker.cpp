@@ -4,7 +4,10 @@
 #include "session/usage_report.h"
 #include "support/test_support.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <thread>
 
 using kelvor::session::SessionTracker;
 using kelvor::testing::at;
@@ -255,6 +258,68 @@ TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
         EXPECT_EQ(run.get("Stat", "shortest"), booked);
         EXPECT_EQ(run.get("Month_nb_time", c.month), booked);
         EXPECT_EQ(run.get("Month_nb_session", c.month), "1");
+    }
+}
+
+// At log-off another program may hold the store (a backup tool, an sqlite3 shell), or the disk
+// may be full: the end tries again for a while and books the session once.
+TEST(SessionEnd, RetriesABusyOrFailingStoreAndBooksOnce) {
+    // Every write fails, as on a full disk.
+    const char* refuse_writes = "CREATE TRIGGER refuse_insert BEFORE INSERT ON settings "
+                                "BEGIN SELECT RAISE(ABORT, 'disk full'); END;"
+                                "CREATE TRIGGER refuse_update BEFORE UPDATE ON settings "
+                                "BEGIN SELECT RAISE(ABORT, 'disk full'); END;";
+    const char* accept_writes = "DROP TRIGGER refuse_insert; DROP TRIGGER refuse_update;";
+    struct Case {
+        const char* name;
+        const char* hold;    // run by another connection before the end
+        const char* release; // by the same, after `held_ms`
+        int held_ms;         // -1: never released
+        std::chrono::milliseconds patience;
+        bool booked;
+    };
+    using std::chrono::milliseconds;
+    const Case cases[] = {
+        {"writes fail for a second", refuse_writes, accept_writes, 1000, milliseconds(30000), true},
+        {"another writer holds the store for a second", "BEGIN EXCLUSIVE", "COMMIT", 1000,
+         milliseconds(30000), true},
+        {"writes fail longer than the end waits", refuse_writes, accept_writes, -1,
+         milliseconds(700), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Runs run;
+        auto& s = run.start();
+        run.clock.advance(125);
+        s.tick();
+        run.clock.advance(15);
+        s.end_patience = c.patience;
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(run.temp.path()).constData(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, c.hold, nullptr, nullptr, nullptr), SQLITE_OK);
+        std::thread other_program([&] {
+            if (c.held_ms < 0)
+                return;
+            std::this_thread::sleep_for(milliseconds(c.held_ms));
+            sqlite3_exec(other, c.release, nullptr, nullptr, nullptr);
+        });
+        if (c.booked) {
+            EXPECT_NO_THROW(s.end());
+        } else {
+            EXPECT_THROW(s.end(), kelvor::platform::StoreError);
+        }
+        other_program.join();
+        if (c.held_ms < 0)
+            sqlite3_exec(other, c.release, nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        s.end(); // a second close books nothing more, and never tries again
+        EXPECT_EQ(run.get("Stat", "debuted?"), c.booked ? "No" : "Yes");
+        EXPECT_EQ(run.get("Stat", "nb_time_total"), c.booked ? "140" : "<absent>");
+        // Unbooked, it is the crash the next start finds, with its last checkpoint.
+        run.start();
+        EXPECT_EQ(run.get("Stat", "nb_session_crashed"), c.booked ? "<absent>" : "1");
+        EXPECT_EQ(run.get("Stat", "nb_time_total"), c.booked ? "140" : "125");
+        EXPECT_EQ(run.get("Month_nb_session", "03/2000"), "1");
     }
 }
 

@@ -7,6 +7,8 @@
 #include "session/numbers.h"
 #include "session/store_names.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
 #include <algorithm>
 #include <limits>
 
@@ -14,10 +16,33 @@ namespace kelvor::session {
 
 namespace {
 
+// A failed write (full disk) fails at once; a busy store has already waited its busy timeout.
+constexpr std::chrono::milliseconds pause_between_tries{200};
+
 // The saved seconds of a session. An older release measured on the wall clock and could save
 // a negative length when the clock was set back; no length is below 0.
 qint32 read_saved_seconds(platform::SettingsStore& store) {
     return std::max(0, read_int32(store, names::stat, names::recupered_time, 30));
+}
+
+// Runs `attempt(first)` until it returns, retrying a store error until `patience` has passed
+// (measured in real time); then the last error goes to the caller.
+template <typename Attempt>
+void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt) {
+    const QDeadlineTimer deadline(patience);
+    for (bool first = true;; first = false) {
+        try {
+            attempt(first);
+            return;
+        } catch (const platform::StoreError& error) {
+            if (deadline.hasExpired()) {
+                throw platform::StoreError(std::string(error.what()) + " (tried for " +
+                                           std::to_string(patience.count() / 1000) + " s)");
+            }
+            QThread::msleep(
+                std::min<qint64>(pause_between_tries.count(), deadline.remainingTime()));
+        }
+    }
 }
 
 } // namespace
@@ -83,12 +108,18 @@ void SessionTracker::end() {
         return;
     ended_ = true;
     const qint32 t = session_seconds();
-    store_.transaction([&] {
-        store_.write(names::stat, names::debuted, names::no);
-        Update_stat_with_time(store_, clock_, t);
-        Add_session_to_month(store_, clock_, t);
-        add_to_number(store_, names::stat, names::nb_time_total, t);
-        store_.write(names::stat, names::recupered_time, whole_number_text(t));
+    retry_on_store_error(end_patience, [&](bool first) {
+        store_.transaction([&] {
+            // An error at the commit may come after the commit reached the disk; a session
+            // already marked as ended is not booked twice.
+            if (!first && store_.read(names::stat, names::debuted, names::no) != names::yes)
+                return;
+            store_.write(names::stat, names::debuted, names::no);
+            Update_stat_with_time(store_, clock_, t);
+            Add_session_to_month(store_, clock_, t);
+            add_to_number(store_, names::stat, names::nb_time_total, t);
+            store_.write(names::stat, names::recupered_time, whole_number_text(t));
+        });
     });
 }
 

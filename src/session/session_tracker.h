@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <chrono>
 
 namespace kelvor::platform {
 class Clock;
@@ -34,7 +35,9 @@ public:
     // Saves the running session's seconds, so an abrupt end loses only what came after.
     // Returns them.
     qint32 checkpoint();
-    // Books the session; runs at most once, later calls do nothing.
+    // Books the session, trying again while the store is busy or fails, for up to
+    // `end_patience`; then throws platform::StoreError, and the next start books the session
+    // as crashed. Runs at most once: later calls do nothing.
     void end();
 
     bool has_ended() const { return ended_; }
@@ -43,6 +46,10 @@ public:
 
     platform::SettingsStore& store() const { return store_; }
     const platform::Clock& clock() const { return clock_; }
+
+    // A backup tool or an sqlite3 shell may hold the store at log-off; a desktop gives a
+    // program about this long before it kills it.
+    std::chrono::milliseconds end_patience{30000};
 
     // State of the running session, read by the bar window and its report.
     qint32 minutes_elapsed_current_session = 0;
