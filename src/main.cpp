@@ -40,8 +40,11 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvor"));
     QApplication::setQuitOnLastWindowClosed(true);
-    // From here a log-off or kill signal waits for the event loop, which books the session.
+    // From here a log-off or kill signal waits for the event loop. Until the session runs, the
+    // only loop is that of a start-up error box, and the signal ends the program.
     platform::ShutdownSignals shutdown;
+    const auto before_session = QObject::connect(&shutdown, &platform::ShutdownSignals::requested,
+                                                 [] { QCoreApplication::exit(1); });
 
     const auto location = platform::StoreLocation::standard();
     if (const QString problem = platform::prepare_store_directory(location.directory);
@@ -79,9 +82,15 @@ int main(int argc, char* argv[]) {
         platform::report_fatal(QString::fromStdString(error.what()));
         return 1;
     }
+    QObject::disconnect(before_session);
     QObject::connect(&shutdown, &platform::ShutdownSignals::requested, &bar, &QWidget::close);
+    QObject::connect(&shutdown, &platform::ShutdownSignals::save_requested, &bar,
+                     &frmKelvor::save_running_seconds);
     // However the loop is asked to end, the session is booked (closing twice books once).
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &bar, &QWidget::close);
+    // A display that goes first (a log-off without a session manager) ends the process from
+    // inside Qt, without closing the bar.
+    const platform::AtExit book_at_exit([&bar] { bar.Form_Unload(); });
     bar.show();
     return app.exec();
 }
