@@ -1,6 +1,7 @@
 #include "barwindow/frm_kelvor.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/display.h"
 #include "platform/instance_lock.h"
 #include "platform/process_starter.h"
 #include "platform/settings_store.h"
@@ -37,7 +38,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     prefer_x11_when_available();
+    platform::DisplayCheck display_check;
     QApplication app(argc, argv);
+    display_check.release();
     QApplication::setApplicationName(QStringLiteral("Kelvor"));
     QApplication::setQuitOnLastWindowClosed(true);
     // From here a log-off or kill signal waits for the event loop. Until the session runs, the
