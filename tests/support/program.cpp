@@ -83,7 +83,9 @@ bool Program::wait_until_session(int session, int timeout_ms) const {
 }
 
 void send_signal(QProcess& process, int sig) {
-    ::kill(pid_t(process.processId()), sig);
+    // A copy that has ended has no id: kill(0) would signal the whole test's process group.
+    if (const pid_t pid = pid_t(process.processId()); pid > 0)
+        ::kill(pid, sig);
 }
 
 } // namespace kelvor::testing

@@ -59,7 +59,7 @@ private:
     std::vector<std::unique_ptr<QProcess>> copies_;
 };
 
-// Sends `sig` to a running copy.
+// Sends `sig` to a running copy; nothing to one that has ended.
 void send_signal(QProcess& process, int sig);
 
 } // namespace kelvor::testing
