@@ -39,6 +39,16 @@ void expect_booked_once(const StoreDump& store, double sessions) {
     EXPECT_EQ(store.number("nb_session_crashed"), 0);
 }
 
+// The next start finds the last session properly ended.
+void expect_next_start_finds_no_crash(Program& program, int sessions) {
+    program.environment().insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess& next = program.start();
+    ASSERT_TRUE(program.wait_until_session(sessions));
+    send_signal(next, SIGTERM);
+    ASSERT_TRUE(next.waitForFinished(10000));
+    expect_booked_once(program.dump(), sessions);
+}
+
 struct SignalCase {
     const char* name;
     std::vector<int> sent; // sent one right after the other
@@ -79,12 +89,7 @@ TEST(ShutdownSignals, EachEndsATickingSessionProperlyAndOnlyOnce) {
             EXPECT_GE(store.number("nb_time_total"), 120);
         }
 
-        // The next start finds a properly ended session.
-        QProcess& next = program.start();
-        ASSERT_TRUE(program.wait_until_session(2));
-        send_signal(next, SIGTERM);
-        ASSERT_TRUE(next.waitForFinished(10000));
-        expect_booked_once(program.dump(), 2);
+        expect_next_start_finds_no_crash(program, 2);
     }
 }
 
@@ -278,13 +283,7 @@ TEST(ShutdownSignals, TheDisplayGoesFirst) {
     ASSERT_TRUE(copy.waitForFinished(10000));
     expect_booked_once(on.program.dump(), 1);
     EXPECT_GE(on.program.dump().number("nb_time_total"), 2);
-
-    on.program.environment().insert("QT_QPA_PLATFORM", "offscreen");
-    QProcess& next = on.program.start();
-    ASSERT_TRUE(on.program.wait_until_session(2));
-    send_signal(next, SIGTERM);
-    ASSERT_TRUE(next.waitForFinished(10000));
-    expect_booked_once(on.program.dump(), 2);
+    expect_next_start_finds_no_crash(on.program, 2);
 }
 
 // A start that fails shows why in a box; a log-off or kill signal then ends the program at
@@ -328,27 +327,16 @@ TEST(ShutdownSignals, TheStoreIsHeldAcrossTheEnd) {
     Program program;
     QProcess& copy = program.start();
     ASSERT_TRUE(program.wait_until_session(1));
-    QProcess holder;
-    holder.start("sqlite3", {program.store_path()});
-    ASSERT_TRUE(holder.waitForStarted());
-    holder.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n");
     QElapsedTimer held;
     held.start();
-    while (!holder.readAllStandardOutput().contains("held") && held.elapsed() < 5000)
-        holder.waitForReadyRead(100);
+    kelvor::testing::StoreWriteLock holder(program.store_path());
+    ASSERT_TRUE(holder.held());
     QThread::sleep(1);
     send_signal(copy, SIGTERM);
-    EXPECT_FALSE(copy.waitForFinished(11000 - int(held.elapsed())));
-    holder.write("COMMIT;\n.quit\n");
-    holder.closeWriteChannel();
-    ASSERT_TRUE(holder.waitForFinished(5000));
+    EXPECT_FALSE(copy.waitForFinished(12000 - int(held.elapsed())));
+    holder.release();
     ASSERT_TRUE(copy.waitForFinished(30000));
     EXPECT_EQ(copy.exitCode(), 0);
     expect_booked_once(program.dump(), 1);
-
-    QProcess& next = program.start();
-    ASSERT_TRUE(program.wait_until_session(2));
-    send_signal(next, SIGTERM);
-    ASSERT_TRUE(next.waitForFinished(10000));
-    expect_booked_once(program.dump(), 2);
+    expect_next_start_finds_no_crash(program, 2);
 }

@@ -113,4 +113,27 @@ void send_signal(QProcess& process, int sig) {
         ::kill(pid, sig);
 }
 
+StoreWriteLock::StoreWriteLock(const QString& store_path) {
+    shell_.start(QStringLiteral("sqlite3"), {store_path});
+    if (!shell_.waitForStarted())
+        return;
+    shell_.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n");
+    QElapsedTimer waited;
+    waited.start();
+    while (!held_ && waited.elapsed() < 5000) {
+        shell_.waitForReadyRead(100);
+        held_ = shell_.readAllStandardOutput().contains("held");
+    }
+}
+
+void StoreWriteLock::release() {
+    if (shell_.state() == QProcess::NotRunning)
+        return;
+    shell_.write("ROLLBACK;\n.quit\n");
+    shell_.closeWriteChannel();
+    if (!shell_.waitForFinished(5000))
+        shell_.kill();
+    held_ = false;
+}
+
 } // namespace kelvor::testing

@@ -70,4 +70,20 @@ private:
 // Sends `sig` to a running copy; nothing to one that has ended.
 void send_signal(QProcess& process, int sig);
 
+// Another program holding a store's write lock: an sqlite3 shell inside BEGIN EXCLUSIVE, as a
+// user or a backup tool may leave one. held() is false when the shell is missing or did not
+// get the lock.
+class StoreWriteLock {
+public:
+    explicit StoreWriteLock(const QString& store_path);
+    ~StoreWriteLock() { release(); }
+    bool held() const { return held_; }
+    // Ends the transaction without a change, and the shell.
+    void release();
+
+private:
+    QProcess shell_;
+    bool held_ = false;
+};
+
 } // namespace kelvor::testing
