@@ -87,7 +87,10 @@ TEST(AddStart, WritesTheWholeEntry) {
                                        "Type=Application\n"
                                        "Version=1.0\n"
                                        "Name=Kelvor\n"
-                                       "Exec=\"" +
+                                       "TryExec=" +
+                                           program.toUtf8() +
+                                           "\n"
+                                           "Exec=\"" +
                                            program.toUtf8() +
                                            "\"\n"
                                            "Icon=kelvor\n"

@@ -131,16 +131,18 @@ QString title_problem(const QString& title) {
 }
 
 QByteArray entry_text(const QString& title, const QString& executable) {
-    const QString text = QStringLiteral("[Desktop Entry]\n"
-                                        "Type=Application\n"
-                                        "Version=1.0\n"
-                                        "Name=%1\n"
-                                        "Exec=%2\n"
-                                        "Icon=%3\n"
-                                        "Terminal=false\n"
-                                        "X-GNOME-Autostart-enabled=true\n")
-                             .arg(escape_string_value(title), exec_argument(executable),
-                                  escape_string_value(file_name_of(executable)));
+    const QString text =
+        QStringLiteral("[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Version=1.0\n"
+                       "Name=%1\n"
+                       "TryExec=%2\n"
+                       "Exec=%3\n"
+                       "Icon=%4\n"
+                       "Terminal=false\n"
+                       "X-GNOME-Autostart-enabled=true\n")
+            .arg(escape_string_value(title), escape_string_value(executable),
+                 exec_argument(executable), escape_string_value(file_name_of(executable)));
     return text.toUtf8();
 }
 

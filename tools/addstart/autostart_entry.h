@@ -27,7 +27,8 @@ QString exec_argument(const QString& path);
 // Why `title` cannot name an entry file, or an empty text when it can.
 QString title_problem(const QString& title);
 
-// The whole autostart entry for a program.
+// The whole autostart entry for a program. TryExec names the program too, so that once it is
+// removed (the package uninstalled, the build folder deleted) the desktop skips the entry.
 QByteArray entry_text(const QString& title, const QString& executable);
 
 // True when the user has switched the entry off (Hidden=true, or the GNOME switch set to
