@@ -9,17 +9,30 @@ namespace kelvor::platform {
 
 namespace {
 
-// Every object of a schema as (type, name, table, SQL), in a fixed order. The statistics
-// tables that ANALYZE adds are left out: a user may run it on the store in an sqlite3 shell.
+// A schema as rows that describe it: every object (table, index, view, trigger), every
+// column of every table with its declared type, NOT NULL and key, and every index with its
+// uniqueness and columns. Two schemas made by the same statements, however those were spaced
+// or cased, describe alike; a missing constraint, an extra column, view or trigger does not.
+// The statistics tables that ANALYZE adds are left out: a user may run it in an sqlite3 shell.
 using Schema = std::vector<QStringList>;
 
 Schema schema_of(sqlite3* db) {
-    sqlite::Statement s(db, "SELECT type, name, tbl_name, coalesce(sql, '') FROM sqlite_schema "
-                            "WHERE name NOT LIKE 'sqlite\\_stat%' ESCAPE '\\' "
-                            "ORDER BY type, name");
+    sqlite::Statement s(
+        db, "WITH objects AS (SELECT type, name, tbl_name FROM sqlite_schema"
+            "                 WHERE name NOT LIKE 'sqlite\\_stat%' ESCAPE '\\'),"
+            " indexes AS (SELECT o.name AS tbl, i.* FROM objects o, pragma_index_list(o.name) i"
+            "             WHERE o.type = 'table')"
+            "SELECT 'object', type, name, tbl_name, '', '' FROM objects "
+            "UNION ALL SELECT 'column', o.name, c.cid, c.name, upper(c.type),"
+            " c.\"notnull\" || ' ' || c.pk || ' ' || coalesce(c.dflt_value, '')"
+            " FROM objects o, pragma_table_xinfo(o.name) c WHERE o.type = 'table' "
+            "UNION ALL SELECT 'index', tbl, name, \"unique\", origin, partial FROM indexes "
+            "UNION ALL SELECT 'indexed', i.name, x.seqno, coalesce(x.name, ''), x.\"desc\","
+            " upper(x.coll) || ' ' || x.key FROM indexes i, pragma_index_xinfo(i.name) x "
+            "ORDER BY 1, 2, 3, 4");
     Schema schema;
     while (s.step())
-        schema.push_back({s.text(0), s.text(1), s.text(2), s.text(3)});
+        schema.push_back({s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.text(5)});
     return schema;
 }
 
@@ -28,8 +41,7 @@ int pragma_value(sqlite3* db, const char* pragma) {
     return s.step() ? s.integer(0) : 0;
 }
 
-// The schema each format makes, as SQLite itself records it: comparing those records, rather
-// than column lists, also tells a missing constraint or an extra trigger or view.
+// The schema each format makes, described by SQLite itself from an empty database in memory.
 const std::map<int, Schema>& expected_schemas() {
     static const std::map<int, Schema> schemas = [] {
         std::map<int, Schema> made;

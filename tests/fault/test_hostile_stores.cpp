@@ -4,6 +4,7 @@
 
 #include "platform/store_format.h"
 #include "support/program.h"
+#include "support/test_support.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -19,7 +20,6 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using kelvor::testing::Program;
@@ -65,20 +65,6 @@ void make_real_store(Program& program) {
                  "printf('%0200d', i) FROM n; PRAGMA wal_checkpoint(TRUNCATE);",
                  nullptr, nullptr, nullptr);
     sqlite3_close(db);
-}
-
-// A database whose program was stopped before it closed it: its -wal and -shm stay beside it.
-void make_stopped_database(const QString& path, const char* sql) {
-    QDir().mkpath(QFileInfo(path).path());
-    if (const pid_t child = ::fork(); child == 0) {
-        sqlite3* db = nullptr;
-        sqlite3_open(QFile::encodeName(path).constData(), &db);
-        ::_exit(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
-    } else {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_EQ(status, 0);
-    }
 }
 
 // Kelvor's own schema, exactly, with `header` (pragmas) after it.
@@ -321,15 +307,17 @@ const std::vector<HostileCase> hostile_cases = {
      "another program's"},
     {"another program's WAL database, stopped with its -wal and -shm",
      [](Program& p) {
-         make_stopped_database(p.store_path(), "PRAGMA journal_mode = WAL;"
-                                               "CREATE TABLE notes (body TEXT);"
-                                               "INSERT INTO notes VALUES ('keep me');");
+         make_private_dir(p.data_dir());
+         ASSERT_TRUE(kelvor::testing::run_sql_and_stop(
+             p.store_path(), "PRAGMA journal_mode = WAL; CREATE TABLE notes (body TEXT);"
+                             "INSERT INTO notes VALUES ('keep me');"));
      },
      "not a Kelvor store"},
     {"an empty database whose -wal holds another program's table",
      [](Program& p) {
-         make_stopped_database(p.store_path(),
-                               "PRAGMA journal_mode = WAL; CREATE TABLE notes (body TEXT);");
+         make_private_dir(p.data_dir());
+         ASSERT_TRUE(kelvor::testing::run_sql_and_stop(
+             p.store_path(), "PRAGMA journal_mode = WAL; CREATE TABLE notes (body TEXT);"));
      },
      "not a Kelvor store"},
 };
@@ -416,4 +404,49 @@ TEST(HostileStore, LockedByAnotherWriterLongerThanTheBusyTimeout) {
     send_signal(next, SIGTERM);
     ASSERT_TRUE(next.waitForFinished(10000));
     EXPECT_TRUE(kelvor::testing::store_invariants_hold(program.dump()));
+}
+
+// Where the store goes when the folder variables are odd: a relative XDG_DATA_HOME is not a
+// folder (one store, whatever folder a copy starts from), and a name that is not UTF-8 is
+// kept byte for byte. A second copy started from elsewhere finds the first and leaves.
+TEST(HostileStore, OddFolderVariablesStillNameOneStore) {
+    const struct {
+        const char* name;
+        const char* xdg_data_home; // as the shell sets it
+        QByteArray folder;         // under the home
+    } cases[] = {
+        {"relative XDG_DATA_HOME", "reldata", "/.local/share/kelvor"},
+        {"XDG_DATA_HOME ending in bytes that are not UTF-8", "\"$HOME/data$(printf '\\377\\376')\"",
+         "/data\xff\xfe/kelvor"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Program program;
+        const QByteArray store = QFile::encodeName(program.home()) + c.folder + "/store.sqlite3";
+        const auto started_in = [&](const QString& folder) -> QProcess& {
+            QDir().mkpath(folder);
+            return program.start(
+                {"sh", "-c",
+                 QStringLiteral("cd \"$0\" && XDG_DATA_HOME=%1 exec \"$1\"").arg(c.xdg_data_home),
+                 folder});
+        };
+        QProcess& first = started_in(program.home() + "/one");
+        QElapsedTimer waited;
+        waited.start();
+        while (::access(store.constData(), F_OK) != 0 && waited.elapsed() < 10000)
+            QThread::msleep(10);
+        ASSERT_EQ(::access(store.constData(), F_OK), 0)
+            << first.readAllStandardError().toStdString();
+        QProcess& second = started_in(program.home() + "/two");
+        ASSERT_TRUE(second.waitForFinished(10000));
+        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_EQ(first.state(), QProcess::Running);
+        send_signal(first, SIGTERM);
+        ASSERT_TRUE(first.waitForFinished(10000));
+        EXPECT_EQ(first.exitCode(), 0);
+        // Qt cannot name the folder to remove it.
+        for (const char* file : {"/store.sqlite3", "/store.lock", ""})
+            ::remove((QFile::encodeName(program.home()) + c.folder + file).constData());
+        ::rmdir((QFile::encodeName(program.home()) + c.folder).chopped(7).constData());
+    }
 }
