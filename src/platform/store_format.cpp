@@ -2,6 +2,7 @@
 
 #include "platform/sqlite_statement.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <map>
 
@@ -9,30 +10,24 @@ namespace kelvor::platform {
 
 namespace {
 
-// A schema as rows that describe it: every object (table, index, view, trigger), every
-// column of every table with its declared type, NOT NULL and key, and every index with its
-// uniqueness and columns. Two schemas made by the same statements, however those were spaced
-// or cased, describe alike; a missing constraint, an extra column, view or trigger does not.
-// The statistics tables that ANALYZE adds are left out: a user may run it in an sqlite3 shell.
+// A schema as (type, name, table, SQL) for every object, in a fixed order. The SQL is compared
+// without its spacing and case, so a schema typed by hand in an sqlite3 shell is recognised;
+// a missing constraint, an extra column, index, view or trigger is not. The statistics tables
+// that ANALYZE adds are left out: a user may run it on the store.
 using Schema = std::vector<QStringList>;
 
+QString comparable_sql(const QString& sql) {
+    static const QRegularExpression space_around_punctuation(QStringLiteral(" ?([(),]) ?"));
+    return sql.simplified().toUpper().replace(space_around_punctuation, QStringLiteral("\\1"));
+}
+
 Schema schema_of(sqlite3* db) {
-    sqlite::Statement s(
-        db, "WITH objects AS (SELECT type, name, tbl_name FROM sqlite_schema"
-            "                 WHERE name NOT LIKE 'sqlite\\_stat%' ESCAPE '\\'),"
-            " indexes AS (SELECT o.name AS tbl, i.* FROM objects o, pragma_index_list(o.name) i"
-            "             WHERE o.type = 'table')"
-            "SELECT 'object', type, name, tbl_name, '', '' FROM objects "
-            "UNION ALL SELECT 'column', o.name, c.cid, c.name, upper(c.type),"
-            " c.\"notnull\" || ' ' || c.pk || ' ' || coalesce(c.dflt_value, '')"
-            " FROM objects o, pragma_table_xinfo(o.name) c WHERE o.type = 'table' "
-            "UNION ALL SELECT 'index', tbl, name, \"unique\", origin, partial FROM indexes "
-            "UNION ALL SELECT 'indexed', i.name, x.seqno, coalesce(x.name, ''), x.\"desc\","
-            " upper(x.coll) || ' ' || x.key FROM indexes i, pragma_index_xinfo(i.name) x "
-            "ORDER BY 1, 2, 3, 4");
+    sqlite::Statement s(db, "SELECT type, upper(name), upper(tbl_name), coalesce(sql, '')"
+                            " FROM sqlite_schema WHERE name NOT LIKE 'sqlite\\_stat%' ESCAPE '\\'"
+                            " ORDER BY 1, 2");
     Schema schema;
     while (s.step())
-        schema.push_back({s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.text(5)});
+        schema.push_back({s.text(0), s.text(1), s.text(2), comparable_sql(s.text(3))});
     return schema;
 }
 
