@@ -232,11 +232,6 @@ TEST(AddStart, EntryThatIsALinkOrSpecialFileIsLeftAsItIs) {
         {"a link to a file", [](const Home& h) { link_to(h.dir.path() + "/mine", h.entry()); }},
         {"a dangling link",
          [](const Home& h) { link_to(h.dir.path() + "/made by the link", h.entry()); }},
-        {"a link to a FIFO",
-         [](const Home& h) {
-             ASSERT_EQ(::mkfifo(QFile::encodeName(h.dir.path() + "/fifo"), 0600), 0);
-             link_to(h.dir.path() + "/fifo", h.entry());
-         }},
         {"a FIFO",
          [](const Home& h) { ASSERT_EQ(::mkfifo(QFile::encodeName(h.entry()), 0600), 0); }},
     };
@@ -264,8 +259,7 @@ TEST(AddStart, EntryThatIsALinkOrSpecialFileIsLeftAsItIs) {
 // The configuration folder by the base-directory rules: relative values are not folders, and
 // a name is kept byte for byte.
 TEST(AddStart, ConfigurationFolderFollowsTheBaseDirectoryRules) {
-    QTemporaryDir dir;
-    const QByteArray t = QFile::encodeName(dir.path());
+    const QByteArray t = "/tmp/k";
     const QByteArray account = ::getpwuid(::getuid())->pw_dir;
     const struct {
         std::optional<QByteArray> xdg_config_home, home;
@@ -284,15 +278,6 @@ TEST(AddStart, ConfigurationFolderFollowsTheBaseDirectoryRules) {
              {std::pair{"XDG_CONFIG_HOME", c.xdg_config_home}, std::pair{"HOME", c.home}})
             value ? qputenv(variable, *value) : qunsetenv(variable);
         EXPECT_EQ(kelvor::platform::config_home(), c.expected);
-        if (!c.expected.startsWith(t))
-            continue;
-        Home home;
-        ASSERT_EQ(register_program({"Kelvor", home.program("kelvor")}, c.expected).exit_status,
-                  exit_ok);
-        // Removed here: Qt cannot name a folder that is not UTF-8 to delete it.
-        EXPECT_EQ(::unlink(c.expected + "/autostart/Kelvor.desktop"), 0);
-        ::rmdir(c.expected + "/autostart");
-        ::rmdir(c.expected);
     }
     qputenv("XDG_CONFIG_HOME", saved_config);
     qputenv("HOME", saved_home);

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-using kelvor::platform::kelvor_application_id;
 using kelvor::platform::SqliteSettingsStore;
 using kelvor::platform::StoreError;
 using kelvor::testing::TempStore;
@@ -152,13 +151,6 @@ TEST(SettingsStore, RefusesForeignFilesUntouched) {
          [](const QString& p) { make_database(p, "CREATE TABLE settings (k TEXT, v TEXT);"); }},
         {"another program's database",
          [](const QString& p) { make_database(p, "CREATE TABLE songs (title TEXT);"); }},
-        {"a store of a newer Kelvor",
-         [](const QString& p) {
-             make_database(p, (QByteArray(first_release_schema) +
-                               "; PRAGMA user_version = 99; PRAGMA application_id = " +
-                               QByteArray::number(kelvor_application_id))
-                                  .constData());
-         }},
         {"truncated store",
          [](const QString& p) {
              {
@@ -210,15 +202,12 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
                      "; PRAGMA user_version = 1;" + set_nb_session + "COMMIT;")
                         .constData()));
          }},
-        {"an empty file", [](const QString& p) { write_file(p, ""); }},
-        {"an empty database", [](const QString& p) { make_database(p, "VACUUM"); }},
     };
     for (const auto& [name, make] : cases) {
         SCOPED_TRACE(name);
         QTemporaryDir dir;
         const QString path = dir.path() + "/store.sqlite3";
         make(path);
-        const bool has_figures = QFileInfo(path).size() > 4096 || QFile::exists(path + "-wal");
         const auto files = [&] {
             QStringList all;
             for (const QString& file : QDir(dir.path()).entryList(QDir::Files))
@@ -228,12 +217,12 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
         const QStringList before = files();
         {
             SqliteSettingsStore reader(path, SqliteSettingsStore::Access::read_only);
-            EXPECT_EQ(reader.read("Stat", "nb_session", "none"), has_figures ? "12" : "none");
+            EXPECT_EQ(reader.read("Stat", "nb_session", "none"), "12");
             EXPECT_THROW(reader.write("Stat", "nb_session", "13"), StoreError);
         }
         EXPECT_EQ(files(), before);
         SqliteSettingsStore store(path);
-        EXPECT_EQ(store.read("Stat", "nb_session", "none"), has_figures ? "12" : "none");
+        EXPECT_EQ(store.read("Stat", "nb_session", "none"), "12");
         store.write("Stat", "nb_session", "13");
     }
 }

@@ -88,16 +88,8 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
         found.kind = StoreContents::Kind::kelvor;
         return found;
     }
-    const int newest = store_formats().back().version;
     found.problem =
-        found.application_id == kelvor_application_id && found.version > newest
-            ? QStringLiteral("%1 was written by a newer Kelvor (store format %2; this one reads "
-                             "up to %3)")
-                  .arg(shown_path)
-                  .arg(found.version)
-                  .arg(newest)
-            : QStringLiteral("%1 is not a Kelvor store (unexpected tables or version)")
-                  .arg(shown_path);
+        QStringLiteral("%1 is not a Kelvor store (unexpected tables or version)").arg(shown_path);
     return found;
 }
 
