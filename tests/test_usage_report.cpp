@@ -264,6 +264,33 @@ First time used: the day I bought it (0 sec ago...)
 Time-usage ratio around: ??? %
 
 Do you want to see last months stats ?)"},
+        {"texts edited to stall the box or to fake its lines",
+         [](SettingsStore& store) {
+             write_all(store, {{"Stat", "nb_session", "3"},
+                               {"Stat", "nb_session_crashed", "1\nTotal time used: 999 year"},
+                               {"Stat", "first_time_run", "01/03/2000\r\n"},
+                               {"Stat", "longest_date", "05/03/2000\t\u2028\x1b[31m"}});
+             store.write("Stat", "shortest_date", QString(1 << 20, u'9'));
+         },
+         at(2000, 3, 10, 9, 0, 0), at(2000, 3, 10, 10, 0, 0), 30, "",
+         R"(This session have: 1 h 0 min 0 sec
+Last session duration: 30 sec
+
+Shortest session: 11 day 13 h 46 min 39 sec around the 9999999999999999999999999999999999999999999999999999999999999999
+Longest session: 0 sec around the 05/03/2000   [31m
+
+Number of sessions: 3
+Number of crashed sessions: 1 Total time used: 999 year
+Crash ratio: ??? %
+
+Number of sessions since 01/03/2000: 1
+Time used since 01/03/2000: 1 h 0 min 0 sec
+
+Total time used: 1 h 0 min 0 sec
+First time used: 01/03/2000   (0 sec ago...)
+Time-usage ratio around: ??? %
+
+Do you want to see last months stats ?)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
