@@ -272,7 +272,7 @@ Do you want to see last months stats ?)"},
                                {"Stat", "longest_date", "05/03/2000\t\u2028\x1b[31m"}});
              store.write("Stat", "shortest_date", QString(1 << 20, u'9'));
          },
-         at(2000, 3, 10, 9, 0, 0), at(2000, 3, 10, 10, 0, 0), 30, "",
+         at(2000, 3, 10, 10, 0, 0), 3600, 30, "",
          R"(This session have: 1 h 0 min 0 sec
 Last session duration: 30 sec
 
