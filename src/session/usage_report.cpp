@@ -81,13 +81,16 @@ qint32 seconds_since_first_use(const QString& first_time_run, const QDateTime& n
     return elapsed_seconds(first_day->startOfDay(), now);
 }
 
+QString usage_report_text(SessionTracker& session, const QLocale& locale) {
+    const qint32 seconds = session.checkpoint();
+    return usage_report_text(session.store(), session.clock(), seconds,
+                             session.last_session_duration, session.last_session_suffix, locale);
+}
+
 QString usage_report_text(platform::SettingsStore& store, const platform::Clock& clock,
-                          const QDateTime& time_deb, qint32 last_session_duration,
+                          qint32 session_seconds, qint32 last_session_duration,
                           const QString& last_session_suffix, const QLocale& locale) {
     const QString decimal_point = locale.decimalPoint();
-
-    // The same checkpoint as a timer tick: what the user sees is also what a crash would keep.
-    const qint32 session_seconds = save_running_seconds(store, clock, time_deb);
 
     const qint32 shortest = read_int32(store, names::stat, names::shortest, 999999);
     const qint32 longest = read_int32(store, names::stat, names::longest, 0);

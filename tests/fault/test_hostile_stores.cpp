@@ -358,14 +358,8 @@ TEST(HostileStore, LockedByAnotherWriterLongerThanTheBusyTimeout) {
     make_real_store(program);
     const double sessions = program.dump().number("nb_session");
 
-    QProcess holder;
-    holder.start("sqlite3", {program.store_path()});
-    ASSERT_TRUE(holder.waitForStarted());
-    holder.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n");
-    QElapsedTimer waited;
-    waited.start();
-    while (!holder.readAllStandardOutput().contains("held") && waited.elapsed() < 5000)
-        holder.waitForReadyRead(100);
+    kelvor::testing::StoreWriteLock holder(program.store_path());
+    ASSERT_TRUE(holder.held());
     const QByteArray before = bytes_of(program.store_path());
 
     QProcess& copy = program.start();
@@ -375,9 +369,7 @@ TEST(HostileStore, LockedByAnotherWriterLongerThanTheBusyTimeout) {
     EXPECT_TRUE(error.contains("kelvor: ") && error.contains("locked")) << error.toStdString();
     EXPECT_EQ(bytes_of(program.store_path()), before);
 
-    holder.write("ROLLBACK;\n.quit\n");
-    holder.closeWriteChannel();
-    ASSERT_TRUE(holder.waitForFinished(5000));
+    holder.release();
     EXPECT_EQ(program.dump().number("nb_session"), sessions);
 
     QProcess& next = program.start();
