@@ -143,11 +143,18 @@ TEST(BarWindow, TextsAreDrawnWholeInTheTitleBarTextColour) {
         }
         return count;
     };
-    auto expect_fits = [](QLabel* label) {
-        const QFontMetricsF metrics(label->font());
-        EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width())
-            << label->text().toStdString();
-        EXPECT_LE(metrics.height(), label->height()) << label->text().toStdString();
+    // Fits, and no larger size on the half-point steps below the desktop's would.
+    auto expect_fits = [](QLabel* label, qreal desktop_points) {
+        const auto fits = [&](const QFont& font) {
+            const QFontMetricsF metrics(font);
+            return metrics.horizontalAdvance(label->text()) <= label->width() &&
+                   metrics.height() <= label->height();
+        };
+        QFont larger = label->font();
+        larger.setPointSizeF(larger.pointSizeF() + 0.5);
+        EXPECT_TRUE(fits(label->font())) << label->text().toStdString();
+        EXPECT_TRUE(larger.pointSizeF() > desktop_points || !fits(larger))
+            << label->text().toStdString() << " could be " << larger.pointSizeF() << " pt";
     };
 
     struct Theme {
@@ -181,8 +188,8 @@ TEST(BarWindow, TextsAreDrawnWholeInTheTitleBarTextColour) {
                       theme.highlighted_text);
         }
         EXPECT_EQ(bar.grab().toImage().pixelColor(1, 14), theme.highlight);
-        expect_fits(bar.Label1);
-        expect_fits(bar.Lab_minutes_elapsed);
+        expect_fits(bar.Label1, theme.font_points);
+        expect_fits(bar.Lab_minutes_elapsed, bar.Label1->font().pointSizeF());
         EXPECT_GT(text_pixels(bar.Label1), 20);
         EXPECT_GT(text_pixels(bar.Lab_minutes_elapsed), 2);
     }
