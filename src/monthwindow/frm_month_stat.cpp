@@ -197,9 +197,10 @@ void frm_month_stat::set_outer_height_twips(int twips) {
     resize(width(), std::max(0, platform::twips_to_pixels(twips) - frame));
 }
 
-// The system's window background (the colour behind text in a window), which Qt calls Base.
+// The system's window background (the colour behind text in a window), which Qt calls Base,
+// where black text reads on it.
 QColor frm_month_stat::background() const {
-    return palette().color(QPalette::Base);
+    return monthwindow::chart_background(palette().color(QPalette::Base));
 }
 
 } // namespace kelvor
