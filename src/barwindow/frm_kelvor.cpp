@@ -12,6 +12,7 @@
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 
@@ -153,12 +154,24 @@ frmKelvor::~frmKelvor() = default;
 
 void frmKelvor::Form_Load() {
     Register_at_startup();
-    place_at(session_.start());
+    place_at(reachable(session_.start()));
     Timer1->start();
 }
 
 void frmKelvor::place_at(const session::WindowPlace& place) {
     move(platform::twips_to_pixels(place.left), platform::twips_to_pixels(place.top));
+}
+
+// A place stored on a larger desktop, or edited by hand, could leave the bar out of reach for
+// good: with no way to drag it back, it would never again be released anywhere else.
+session::WindowPlace frmKelvor::reachable(const session::WindowPlace& stored) const {
+    const QRect strip(platform::twips_to_pixels(stored.left), platform::twips_to_pixels(stored.top),
+                      width(), height());
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry().intersects(strip))
+            return stored;
+    }
+    return {};
 }
 
 session::WindowPlace frmKelvor::current_place() const {

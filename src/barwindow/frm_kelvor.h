@@ -66,6 +66,8 @@ private:
     void Form_Unload();
     void Register_at_startup();
     void place_at(const session::WindowPlace& place);
+    // The stored place, or the first-run place when the bar would be on no screen there.
+    session::WindowPlace reachable(const session::WindowPlace& stored) const;
     session::WindowPlace current_place() const;
     void save_place();
     void apply_system_colours();
