@@ -39,6 +39,9 @@ int main(int argc, char* argv[]) {
     prefer_x11_when_available();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvor"));
+    // Task bars find the stopwatch through the desktop entry, or else through the windows' icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kelvor"));
+    QApplication::setWindowIcon(kelvor_icon());
     QApplication::setQuitOnLastWindowClosed(true);
     // From here a log-off or kill signal waits for the event loop, which books the session.
     platform::ShutdownSignals shutdown;

@@ -113,6 +113,12 @@ TEST(BarWindow, LayoutIsTheBorderlessStripWithTaskBarEntry) {
     EXPECT_EQ(bar.pos(), QPoint(266, 0));
     EXPECT_EQ(bar.Timer1->interval(), 60000);
     EXPECT_TRUE(bar.Timer1->isActive());
+    // The stopwatch, from the icon theme where Kelvor is installed, else built in.
+    const QIcon icon = bar.windowIcon();
+    EXPECT_TRUE(
+        icon.name() == "kelvor" ||
+        icon.pixmap(32).toImage() ==
+            QImage(":/icons/kelvor-32.png").convertToFormat(icon.pixmap(32).toImage().format()));
 }
 
 // What the user sees: the desktop colour behind texts in the title-bar text colour, every

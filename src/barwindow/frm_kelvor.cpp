@@ -123,10 +123,18 @@ QFont font_fitting(QFont font, const QString& text, QSize box) {
 
 } // namespace
 
+QIcon kelvor_icon() {
+    QIcon built_in;
+    built_in.addFile(QStringLiteral(":/icons/kelvor-16.png"), QSize(16, 16));
+    built_in.addFile(QStringLiteral(":/icons/kelvor-32.png"), QSize(32, 32));
+    return QIcon::fromTheme(QStringLiteral("kelvor"), built_in);
+}
+
 frmKelvor::frmKelvor(const Services& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(services),
       session_(services.store, services.clock) {
     setWindowTitle(QStringLiteral("Kelvor"));
+    setWindowIcon(kelvor_icon());
     setFixedSize(platform::twips_to_pixels(1680), platform::twips_to_pixels(225));
 
     Label1 = new QLabel(QStringLiteral("Elapsed (min.):"), this);
