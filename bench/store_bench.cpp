@@ -185,7 +185,7 @@ int main(int argc, char* argv[]) {
         std::size_t next = 0;
         for (int i = 0; i < iterations + 10; ++i) {
             sessions.push_back(std::make_unique<session::SessionTracker>(store, clock));
-            sessions.back()->time_deb = clock.now().addSecs(-3600 - i);
+            sessions.back()->awake_ms_deb = clock.awake_ms() - (3600 + i) * 1000;
         }
         print("end", measure(
                          iterations, ours_file, bare_file, [&] { sessions[next++]->end(); }, bare));

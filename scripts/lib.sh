@@ -14,6 +14,8 @@ KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
     desktop-file-utils appstream libglib2.0-bin openbox qt6-gtk-platformtheme libsm-dev libice-dev)
 # What cpack needs to make the Debian package and compute its dependencies.
 KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
+# What the install test runs on the package when it is there: lintian.
+KELVOR_PACKAGE_CHECK_PACKAGES=(lintian)
 # What bench/run needs besides the build: an X server, the map watcher's libxcb headers,
 # strace for wake-up and fsync counts, procps for pgrep, valgrind to count a tick's instructions.
 KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps valgrind)
@@ -39,12 +41,18 @@ ensure_packages() {
         "${missing[@]}"
 }
 
-# Configures build/ once (or with the given cache options into the given folder), then builds.
-build_kelvor() {
+# Configures build/ once (or with the given cache options into the given folder).
+configure_kelvor() {
     local dir=${1:-$KELVOR_ROOT/build}
     shift || true
     if [ ! -f "$dir/build.ninja" ]; then
         cmake -S "$KELVOR_ROOT" -B "$dir" -G Ninja "$@"
     fi
+}
+
+# Configures as above, then builds everything.
+build_kelvor() {
+    local dir=${1:-$KELVOR_ROOT/build}
+    configure_kelvor "$@"
     cmake --build "$dir" --parallel "$(nproc)"
 }

@@ -1,6 +1,7 @@
 #include "barwindow/frm_kelvor.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/display.h"
 #include "platform/instance_lock.h"
 #include "platform/process_starter.h"
 #include "platform/settings_store.h"
@@ -37,14 +38,19 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     prefer_x11_when_available();
+    platform::DisplayCheck display_check;
     QApplication app(argc, argv);
+    display_check.release();
     QApplication::setApplicationName(QStringLiteral("Kelvor"));
     // Task bars find the stopwatch through the desktop entry, or else through the windows' icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("kelvor"));
     QApplication::setWindowIcon(kelvor_icon());
     QApplication::setQuitOnLastWindowClosed(true);
-    // From here a log-off or kill signal waits for the event loop, which books the session.
+    // From here a log-off or kill signal waits for the event loop. Until the session runs, the
+    // only loop is that of a start-up error box, and the signal ends the program.
     platform::ShutdownSignals shutdown;
+    const auto before_session = QObject::connect(&shutdown, &platform::ShutdownSignals::requested,
+                                                 [] { QCoreApplication::exit(1); });
 
     const auto location = platform::StoreLocation::standard();
     if (const QString problem = platform::prepare_store_directory(location.directory);
@@ -82,9 +88,15 @@ int main(int argc, char* argv[]) {
         platform::report_fatal(QString::fromStdString(error.what()));
         return 1;
     }
+    QObject::disconnect(before_session);
     QObject::connect(&shutdown, &platform::ShutdownSignals::requested, &bar, &QWidget::close);
+    QObject::connect(&shutdown, &platform::ShutdownSignals::save_requested, &bar,
+                     &frmKelvor::save_running_seconds);
     // However the loop is asked to end, the session is booked (closing twice books once).
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &bar, &QWidget::close);
+    // A display that goes first (a log-off without a session manager) ends the process from
+    // inside Qt, without closing the bar.
+    const platform::AtExit book_at_exit([&bar] { bar.Form_Unload(); });
     bar.show();
     return app.exec();
 }

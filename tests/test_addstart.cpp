@@ -1,10 +1,15 @@
 #include "autostart_entry.h"
+#include "platform/user_dirs.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 using namespace kelvor::addstart;
@@ -59,17 +64,21 @@ struct Home {
         return path;
     }
     Outcome add(const QStringList& arguments) const {
-        return register_program(arguments, config());
+        return register_program(arguments, QFile::encodeName(config()));
     }
     QStringList autostart_folder() const {
         return QDir(config() + "/autostart")
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
     QByteArray read(const QString& file) const {
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
     }
 };
+
+void link_to(const QString& target, const QString& link) {
+    ASSERT_EQ(::symlink(QFile::encodeName(target), QFile::encodeName(link)), 0);
+}
 
 struct ::stat stat_of(const QString& file) {
     struct ::stat st {};
@@ -87,7 +96,10 @@ TEST(AddStart, WritesTheWholeEntry) {
                                        "Type=Application\n"
                                        "Version=1.0\n"
                                        "Name=Kelvor\n"
-                                       "Exec=\"" +
+                                       "TryExec=" +
+                                           program.toUtf8() +
+                                           "\n"
+                                           "Exec=\"" +
                                            program.toUtf8() +
                                            "\"\n"
                                            "Icon=kelvor\n"
@@ -186,7 +198,8 @@ TEST(AddStart, FailedWriteLeavesTheFolderAsItWas) {
     EXPECT_TRUE(QFileInfo(home.entry()).isDir());
 
     QFile(home.dir.path() + "/file").open(QIODevice::WriteOnly);
-    const Outcome no_folder = register_program({"Kelvor", program}, home.dir.path() + "/file");
+    const Outcome no_folder =
+        register_program({"Kelvor", program}, QFile::encodeName(home.dir.path() + "/file"));
     EXPECT_EQ(no_folder.exit_status, exit_failed);
     EXPECT_TRUE(no_folder.message.startsWith("AddStart: cannot create the folder"));
 }
@@ -210,6 +223,64 @@ TEST(AddStart, EntrySwitchedOffByTheUserStaysOff) {
     }
     // The same keys in another group do not switch the entry off.
     EXPECT_FALSE(disabled_by_user("[Desktop Entry]\nName=K\n[Desktop Action x]\nHidden=true\n"));
+}
+
+// Whatever is there that is not a plain file -- a link the user made, or a trap -- is the
+// user's to manage, as a switched-off entry is: nothing is written through it or over it.
+TEST(AddStart, EntryThatIsALinkOrSpecialFileIsLeftAsItIs) {
+    const std::pair<const char*, std::function<void(const Home&)>> cases[] = {
+        {"a link to a file", [](const Home& h) { link_to(h.dir.path() + "/mine", h.entry()); }},
+        {"a dangling link",
+         [](const Home& h) { link_to(h.dir.path() + "/made by the link", h.entry()); }},
+        {"a FIFO",
+         [](const Home& h) { ASSERT_EQ(::mkfifo(QFile::encodeName(h.entry()), 0600), 0); }},
+    };
+    for (const auto& [name, make] : cases) {
+        SCOPED_TRACE(name);
+        Home home;
+        const QString program = home.program("bin/kelvor");
+        QDir().mkpath(home.config() + "/autostart");
+        QFile mine(home.dir.path() + "/mine");
+        ASSERT_TRUE(mine.open(QIODevice::WriteOnly) && mine.write("the user's own entry") > 0);
+        mine.close();
+        make(home);
+        const QString link = QFileInfo(home.entry()).symLinkTarget();
+
+        const Outcome outcome = home.add({"Kelvor", program});
+        EXPECT_EQ(outcome.exit_status, exit_ok);
+        EXPECT_TRUE(outcome.message.contains("left as it is")) << outcome.message.toStdString();
+        EXPECT_EQ(QFileInfo(home.entry()).symLinkTarget(), link);
+        EXPECT_EQ(home.read(home.dir.path() + "/mine"), "the user's own entry");
+        EXPECT_FALSE(QFileInfo::exists(home.dir.path() + "/made by the link"));
+        EXPECT_EQ(home.autostart_folder(), QStringList{"Kelvor.desktop"});
+    }
+}
+
+// The configuration folder by the base-directory rules: relative values are not folders, and
+// a name is kept byte for byte.
+TEST(AddStart, ConfigurationFolderFollowsTheBaseDirectoryRules) {
+    const QByteArray t = "/tmp/k";
+    const QByteArray account = ::getpwuid(::getuid())->pw_dir;
+    const struct {
+        std::optional<QByteArray> xdg_config_home, home;
+        QByteArray expected;
+    } cases[] = {
+        {t + "/conf\xff\xfe", t + "/home", t + "/conf\xff\xfe"},
+        {"relconfig", t + "/home", t + "/home/.config"},
+        {"", t + "/home", t + "/home/.config"},
+        {std::nullopt, "relhome", account + "/.config"},
+        {std::nullopt, std::nullopt, account + "/.config"},
+    };
+    const QByteArray saved_config = qgetenv("XDG_CONFIG_HOME"), saved_home = qgetenv("HOME");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected.toStdString());
+        for (const auto& [variable, value] :
+             {std::pair{"XDG_CONFIG_HOME", c.xdg_config_home}, std::pair{"HOME", c.home}})
+            value ? qputenv(variable, *value) : qunsetenv(variable);
+        EXPECT_EQ(kelvor::platform::config_home(), c.expected);
+    }
+    qputenv("XDG_CONFIG_HOME", saved_config);
+    qputenv("HOME", saved_home);
 }
 
 TEST(AddStart, PercentInThePathIsWrittenWithAWarning) {

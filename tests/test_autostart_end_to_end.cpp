@@ -151,6 +151,14 @@ TEST(AutostartEndToEnd, FolderWithShellCharactersIsRegisteredAsOneExactPathOnce)
     EXPECT_TRUE(wait_until([&] { return read_file(started_as) == kelvor.toUtf8(); }))
         << read_file(started_as).toStdString();
     EXPECT_EQ(QDir(desktop.home.path()).entryList({"X*"}), QStringList{});
+
+    // Once the program is gone (uninstalled), the desktop's TryExec test skips the entry.
+    ASSERT_TRUE(QFile::remove(kelvor) && QFile::remove(started_as));
+    launch.start(gio, {"launch", desktop.entry()});
+    ASSERT_TRUE(launch.waitForFinished(10000));
+    EXPECT_NE(launch.exitCode(), 0);
+    QThread::msleep(500);
+    EXPECT_FALSE(QFileInfo::exists(started_as));
 }
 
 } // namespace

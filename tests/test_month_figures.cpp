@@ -13,12 +13,15 @@ const QLocale german(QLocale::German, QLocale::Germany);
 } // namespace
 
 TEST(MonthFigures, ShortMonthLabelShortensOnlyThisCentury) {
-    const std::vector<std::pair<const char*, const char*>> table = {{"01/2000", "01/00"},
-                                                                    {"11/2099", "11/99"},
-                                                                    {"12/1999", "12/1999"},
-                                                                    {"03/00", "03/00"},
-                                                                    {"", ""},
-                                                                    {"1/2000", "1/2000"}};
+    const std::vector<std::pair<const char*, const char*>> table = {
+        {"01/2000", "01/00"},
+        {"11/2099", "11/99"},
+        {"12/1999", "12/1999"},
+        {"03/00", "03/00"},
+        {"", ""},
+        {"1/2000", "1/2000"},
+        {"01/2000\n", "01/0 "},
+        {"12/1999\u2028x\ty", "12/1999 x y"}};
     for (const auto& [key, label] : table)
         EXPECT_EQ(Short_month_label(key), QString::fromLatin1(label)) << key;
 }

@@ -1,8 +1,13 @@
+#include "session/duration_text.h"
 #include "session/month_records.h"
 #include "session/session_tracker.h"
+#include "session/usage_report.h"
 #include "support/test_support.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <thread>
 
 using kelvor::session::SessionTracker;
 using kelvor::testing::at;
@@ -154,8 +159,9 @@ TEST(MonthRecords, RecordsMoveOnlyOnStrictlyBetterSessions) {
         {3725, "3725", "3725", "3725"},
         {3725, "3725", "3725", "3725"}, // a tie keeps the record and its date
         {0, "0", "3725", "3725"},
-        {-40, "-40", "3725", "3725"}, // clock set back
-        {5000, "-40", "5000", "5000"},
+        {-40, "-40", "3725", "3725"},   // an older release measured a clock set back
+        {5000, "5000", "5000", "5000"}, // a negative shortest is no record
+        {6000, "5000", "6000", "6000"},
     };
     Runs run;
     auto& store = run.temp.store();
@@ -167,8 +173,8 @@ TEST(MonthRecords, RecordsMoveOnlyOnStrictlyBetterSessions) {
         EXPECT_EQ(run.get("Stat", "longest"), steps[i].longest);
         EXPECT_EQ(run.get("Month_longest", "03/2000"), steps[i].month_longest);
     }
-    EXPECT_EQ(run.get("Stat", "shortest_date"), "04/03/2000");
-    EXPECT_EQ(run.get("Stat", "longest_date"), "05/03/2000");
+    EXPECT_EQ(run.get("Stat", "shortest_date"), "05/03/2000");
+    EXPECT_EQ(run.get("Stat", "longest_date"), "06/03/2000");
 }
 
 TEST(MonthRecords, ZeroSessionOnEmptyStoreSetsOnlyTheShortest) {
@@ -179,14 +185,132 @@ TEST(MonthRecords, ZeroSessionOnEmptyStoreSetsOnlyTheShortest) {
     EXPECT_EQ(run.get("Month_longest", "03/2000"), "<absent>");
 }
 
-TEST(SessionLife, ClockSetBackLowersTheMonth) {
-    Runs run;
-    auto& s = run.start();
-    run.clock.advance(-600);
-    s.end();
-    EXPECT_EQ(run.get("Stat", "shortest"), "-600");
-    EXPECT_EQ(run.get("Month_nb_time", "03/2000"), "-600");
-    EXPECT_EQ(run.get("Stat", "nb_time_total"), "-600");
+// A session's length is the time the machine was awake: neither a sleep nor a change of the
+// wall clock counts. The bar, the report and the booking agree on it.
+TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
+    enum Kind { awake, sleep, set_wall, tick };
+    struct Event {
+        Kind kind;
+        qint64 seconds; // awake, asleep, or the wall clock's jump
+    };
+    struct Case {
+        const char* name;
+        std::vector<Event> events;
+        qint32 minutes; // on the bar
+        qint32 booked;
+        const char* month; // of the booking: the wall clock's at the end
+    };
+    constexpr qint64 day = 86400;
+    const std::vector<Case> cases = {
+        {"an 8-hour sleep between two ticks",
+         {{awake, 60}, {tick, 0}, {sleep, 8 * 3600}, {awake, 60}, {tick, 0}, {awake, 30}},
+         2,
+         150,
+         "03/2000"},
+        {"a tick late by five minutes (process stopped) catches up",
+         {{awake, 300}, {tick, 0}, {awake, 60}, {tick, 0}},
+         6,
+         360,
+         "03/2000"},
+        {"wall clock set back a day",
+         {{awake, 60}, {tick, 0}, {set_wall, -day}, {awake, 4}},
+         1,
+         64,
+         "03/2000"},
+        {"wall clock put forward six years by NTP",
+         {{awake, 4}, {set_wall, 6 * 365 * day}},
+         0,
+         4,
+         "03/2006"},
+        {"wall clock set back at once", {{set_wall, -600}}, 0, 0, "03/2000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Runs run;
+        auto& s = run.start();
+        for (const Event& e : c.events) {
+            switch (e.kind) {
+            case awake:
+                run.clock.advance(e.seconds);
+                break;
+            case sleep:
+                run.clock.sleep(e.seconds);
+                break;
+            case set_wall:
+                run.clock.set(run.clock.now().addSecs(e.seconds));
+                break;
+            case tick:
+                s.tick();
+                break;
+            }
+        }
+        EXPECT_EQ(s.minutes_elapsed_current_session, c.minutes);
+        const QString report = kelvor::session::usage_report_text(s);
+        EXPECT_TRUE(report.startsWith(
+            "This session have: " + kelvor::session::affiche_secondes(c.booked) + "\n"))
+            << report.toStdString();
+        EXPECT_LE(std::abs(c.minutes - c.booked / 60), 1) << "the bar and the report disagree";
+        s.end();
+        const QString booked = QString::number(c.booked);
+        EXPECT_EQ(run.get("Stat", "recupered_time"), booked);
+        EXPECT_EQ(run.get("Stat", "nb_time_total"), booked);
+        EXPECT_EQ(run.get("Stat", "shortest"), booked);
+        EXPECT_EQ(run.get("Month_nb_time", c.month), booked);
+        EXPECT_EQ(run.get("Month_nb_session", c.month), "1");
+    }
+}
+
+// At log-off another program may hold the store (a backup tool, an sqlite3 shell), or the disk
+// may be full: the end tries again for a while and books the session once.
+TEST(SessionEnd, RetriesAFailingStoreAndBooksOnce) {
+    struct Case {
+        const char* name;
+        int fails_for_ms; // -1: for good
+        std::chrono::milliseconds patience;
+        bool booked;
+    };
+    const Case cases[] = {
+        {"writes fail for a second", 1000, std::chrono::seconds(30), true},
+        {"writes fail longer than the end waits", -1, std::chrono::milliseconds(700), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Runs run;
+        auto& s = run.start();
+        run.clock.advance(125);
+        s.tick();
+        run.clock.advance(15);
+        s.end_patience = c.patience;
+        // Another connection makes every write fail, as a full disk would.
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(run.temp.path()).constData(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other,
+                               "CREATE TRIGGER refuse BEFORE UPDATE ON settings "
+                               "BEGIN SELECT RAISE(ABORT, 'disk full'); END;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        std::thread other_program([&] {
+            if (c.fails_for_ms >= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(c.fails_for_ms));
+                sqlite3_exec(other, "DROP TRIGGER refuse", nullptr, nullptr, nullptr);
+            }
+        });
+        if (c.booked) {
+            EXPECT_NO_THROW(s.end());
+        } else {
+            EXPECT_THROW(s.end(), kelvor::platform::StoreError);
+        }
+        other_program.join();
+        sqlite3_exec(other, "DROP TRIGGER IF EXISTS refuse", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        s.end(); // a second close books nothing more, and never tries again
+        EXPECT_EQ(run.get("Stat", "debuted?"), c.booked ? "No" : "Yes");
+        EXPECT_EQ(run.get("Stat", "nb_time_total"), c.booked ? "140" : "<absent>");
+        // Unbooked, it is the crash the next start finds, with its last checkpoint.
+        run.start();
+        EXPECT_EQ(run.get("Stat", "nb_session_crashed"), c.booked ? "<absent>" : "1");
+        EXPECT_EQ(run.get("Stat", "nb_time_total"), c.booked ? "140" : "125");
+    }
 }
 
 TEST(SessionLife, MonthsAreListedInTheOrderFirstBooked) {
@@ -224,5 +348,6 @@ TEST(SessionLife, HandEditedTextsNeverBreakTheSequence) {
         s.end();
         EXPECT_EQ(run.get("Stat", "debuted?"), "No");
         EXPECT_FALSE(run.get("Stat", "nb_time_total").contains("nan", Qt::CaseInsensitive));
+        EXPECT_GE(run.get("Stat", "shortest").toInt(), 0) << "a session booked below 0 s";
     }
 }

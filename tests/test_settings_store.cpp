@@ -1,5 +1,7 @@
+#include "platform/store_format.h"
 #include "support/test_support.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <functional>
@@ -31,6 +33,10 @@ void make_database(const QString& path, const char* sql) {
     ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 }
+
+const char* const first_release_schema = kelvor::platform::store_formats().front().schema.front();
+const char* const set_nb_session = "INSERT INTO settings (app, section, key, value) VALUES "
+                                   "('KELVOR', 'Stat', 'nb_session', '12');";
 
 } // namespace
 
@@ -166,6 +172,58 @@ TEST(SettingsStore, RefusesForeignFilesUntouched) {
         const QByteArray before = bytes_of(path);
         EXPECT_THROW(SqliteSettingsStore{path}, StoreError);
         EXPECT_EQ(bytes_of(path), before);
+    }
+}
+
+// Every store Kelvor may find is opened with its figures: read-only without a byte changed
+// beside it, then for writing.
+TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
+    const std::pair<const char*, std::function<void(const QString&)>> cases[] = {
+        {"a store of the first release",
+         [](const QString& p) {
+             make_database(p, (QByteArray(first_release_schema) + "; PRAGMA user_version = 1;" +
+                               set_nb_session)
+                                  .constData());
+         }},
+        {"the same schema typed by hand, spaced and cased otherwise",
+         [](const QString& p) {
+             make_database(p, (QByteArray("create table settings (seq integer primary key,\n"
+                                          "  app text not null, section text not null,\n"
+                                          "  key text not null, value text not null,\n"
+                                          "  unique (app, section, key));"
+                                          "pragma user_version = 1;") +
+                               set_nb_session)
+                                  .constData());
+         }},
+        {"a first-release store stopped in its first session, its table in the -wal only",
+         [](const QString& p) {
+             ASSERT_TRUE(kelvor::testing::run_sql_and_stop(
+                 p, (QByteArray("PRAGMA journal_mode = WAL; BEGIN;") + first_release_schema +
+                     "; PRAGMA user_version = 1;" + set_nb_session + "COMMIT;")
+                        .constData()));
+         }},
+    };
+    for (const auto& [name, make] : cases) {
+        SCOPED_TRACE(name);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/store.sqlite3";
+        make(path);
+        const auto files = [&] {
+            QStringList all;
+            for (const QString& file : QDir(dir.path()).entryList(QDir::Files))
+                all << file + ":" + bytes_of(dir.path() + "/" + file).toBase64();
+            return all;
+        };
+        const QStringList before = files();
+        {
+            SqliteSettingsStore reader(path, SqliteSettingsStore::Access::read_only);
+            EXPECT_EQ(reader.read("Stat", "nb_session", "none"), "12");
+            EXPECT_THROW(reader.write("Stat", "nb_session", "13"), StoreError);
+        }
+        EXPECT_EQ(files(), before);
+        SqliteSettingsStore store(path);
+        EXPECT_EQ(store.read("Stat", "nb_session", "none"), "12");
+        store.write("Stat", "nb_session", "13");
     }
 }
 

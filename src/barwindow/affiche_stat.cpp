@@ -15,9 +15,7 @@ void frmKelvor::Affiche_stat() {
     // A store that fails now (disk full, file made read-only) must not take the session down
     // with it: the press does nothing, stderr says why, and the next tick saves again.
     try {
-        const QString text = session::usage_report_text(
-            services_.store, services_.clock, session_.time_deb, session_.last_session_duration,
-            session_.last_session_suffix);
+        const QString text = session::usage_report_text(session_);
         if (services_.dialogs.ask_yes_no(this, report_title, text))
             Affiche_month_stat_graphique();
     } catch (const std::exception& error) {

@@ -218,6 +218,10 @@ void frmKelvor::Form_Unload() {
     without_crashing("cannot book the session", [this] { session_.end(); });
 }
 
+void frmKelvor::save_running_seconds() {
+    without_crashing("cannot save the running session", [this] { session_.checkpoint(); });
+}
+
 void frmKelvor::Form_MouseDown(qint16 Button, qint16 /*Shift*/, float X, float Y) {
     if (Button == 1) {
         dragging = 1;

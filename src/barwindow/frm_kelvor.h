@@ -28,6 +28,12 @@ public:
     // when the store refuses the start; nothing is written then.
     void Form_Load();
 
+    // Books the session; later calls do nothing. Runs when the bar closes, and at exit when
+    // the display went first.
+    void Form_Unload();
+    // The desktop's request to save: the running seconds are saved, the session goes on.
+    void save_running_seconds();
+
     // The usage report (right button).
     void Affiche_stat();
     // The month window, or a message when no month is recorded yet (middle button).
@@ -67,7 +73,6 @@ protected:
 
 private:
     void Timer1_Timer();
-    void Form_Unload();
     void Register_at_startup();
     void place_at(const session::WindowPlace& place);
     // The stored place, or the first-run place when the bar would be on no screen there.

@@ -1,6 +1,8 @@
 #include "platform/instance_lock.h"
 
-#include <QFile>
+#include "platform/store_location.h"
+#include "platform/user_dirs.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,7 +11,13 @@
 
 namespace kelvor::platform {
 
-InstanceLock::InstanceLock(QString lock_path) : path_(std::move(lock_path)) {}
+namespace {
+
+const QString lock_name = QStringLiteral("the lock");
+
+} // namespace
+
+InstanceLock::InstanceLock(QByteArray lock_path) : path_(std::move(lock_path)) {}
 
 InstanceLock::~InstanceLock() {
     if (fd_ >= 0)
@@ -19,11 +27,15 @@ InstanceLock::~InstanceLock() {
 InstanceLock::Result InstanceLock::try_acquire() {
     if (fd_ >= 0)
         return Result::acquired;
-    const QByteArray native = QFile::encodeName(path_);
-    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Looked at before it is opened, since opening a device node can itself do something; the
+    // folder is the user's alone, so only a link could change it in between, and O_NOFOLLOW
+    // refuses that.
+    if (error_ = own_file_problem(path_, lock_name); !error_.isEmpty())
+        return Result::failed;
+    const int fd = ::open(path_.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         error_ = QStringLiteral("cannot create %1: %2")
-                     .arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
+                     .arg(shown_path(path_), QString::fromLocal8Bit(std::strerror(errno)));
         return Result::failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -32,7 +44,7 @@ InstanceLock::Result InstanceLock::try_acquire() {
         if (err == EWOULDBLOCK)
             return Result::held_elsewhere;
         error_ = QStringLiteral("cannot lock %1: %2")
-                     .arg(path_, QString::fromLocal8Bit(std::strerror(err)));
+                     .arg(shown_path(path_), QString::fromLocal8Bit(std::strerror(err)));
         return Result::failed;
     }
     fd_ = fd;

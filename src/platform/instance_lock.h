@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace kelvor::platform {
@@ -10,7 +11,8 @@ class InstanceLock {
 public:
     enum class Result { acquired, held_elsewhere, failed };
 
-    explicit InstanceLock(QString lock_path);
+    // The lock file must be a regular file of the user's own, never reached through a link.
+    explicit InstanceLock(QByteArray lock_path);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
@@ -20,7 +22,7 @@ public:
     const QString& error() const { return error_; }
 
 private:
-    QString path_;
+    QByteArray path_;
     QString error_;
     int fd_ = -1;
 };

@@ -1,133 +1,253 @@
 #include "platform/settings_store.h"
 
+#include "platform/sqlite_statement.h"
+#include "platform/store_format.h"
+#include "platform/store_location.h"
+#include "platform/user_dirs.h"
+
 #include <QFile>
-#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
-#include <sqlite3.h>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvor::platform {
 
 namespace {
 
-constexpr int schema_version = 1;
+using sqlite::Statement;
+
 constexpr int busy_timeout_ms = 5000;
 
-sqlite3_stmt* prepare(sqlite3* db, const char* sql, unsigned int flags) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v3(db, sql, -1, flags, &stmt, nullptr) != SQLITE_OK) {
-        throw StoreError(QStringLiteral("cannot prepare a statement: %1")
-                             .arg(QString::fromUtf8(sqlite3_errmsg(db)))
-                             .toStdString());
-    }
-    return stmt;
+struct CloseConnection {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseConnection>;
+
+[[noreturn]] void refuse(const QString& why) {
+    throw StoreError(why.toStdString());
 }
 
-// One prepared statement for the length of a call: either a one-off, finalized at the end,
-// or one the store keeps, reset at the end so it holds no lock and is ready for the next call.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) : db_(db), stmt_(prepare(db, sql, 0)), kept_(false) {}
-    // Compiling SQL is most of the CPU cost of a small read or write, so the statements every
-    // call uses are compiled once per connection.
-    Statement(sqlite3* db, sqlite3_stmt*& kept, const char* sql) : db_(db), kept_(true) {
-        if (kept == nullptr)
-            kept = prepare(db, sql, SQLITE_PREPARE_PERSISTENT);
-        stmt_ = kept;
-    }
-    ~Statement() {
-        if (kept_) {
-            sqlite3_reset(stmt_);
-            sqlite3_clear_bindings(stmt_);
-        } else {
-            sqlite3_finalize(stmt_);
-        }
-    }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+QString error_text(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
-    Statement& bind(int index, const QString& text) {
-        const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(stmt_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    // True while a row is available; throws on any error.
-    bool step() {
-        const int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc == SQLITE_DONE)
-            return false;
-        throw StoreError(QStringLiteral("store access failed: %1")
-                             .arg(QString::fromUtf8(sqlite3_errmsg(db_)))
-                             .toStdString());
-    }
-    QString text(int column) const {
-        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-        return QString::fromUtf8(data, sqlite3_column_bytes(stmt_, column));
-    }
-    int integer(int column) const { return sqlite3_column_int(stmt_, column); }
+// The size of a file, or -1 when there is none.
+qint64 size_of(const QByteArray& path) {
+    struct ::stat st {};
+    return ::lstat(path.constData(), &st) == 0 ? qint64(st.st_size) : -1;
+}
 
-private:
-    sqlite3* db_;
-    sqlite3_stmt* stmt_ = nullptr;
-    bool kept_;
+// A connection that reads the database at `path` and writes nothing, in it or beside it.
+// Through its -wal when that is there with its -shm: SQLite then reads the -shm without
+// writing it. Without them, the database file alone holds everything, and SQLite is told to
+// read just that file (immutable), since an ordinary reader would create a -wal and -shm.
+Connection open_reader(const QByteArray& path, bool through_wal) {
+    const QByteArray uri = "file:" + path.toPercentEncoding("/") +
+                           (through_wal ? "?mode=ro&readonly_shm=1" : "?immutable=1");
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(uri.constData(), &db,
+                                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW |
+                                       SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    Connection reader(db);
+    if (rc != SQLITE_OK)
+        refuse(QStringLiteral("cannot read the store %1: %2")
+                   .arg(shown_path(path), QString::fromUtf8(sqlite3_errstr(rc))));
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_busy_timeout(db, busy_timeout_ms);
+    sqlite3_extended_result_codes(db, 1);
+    return reader;
+}
+
+// What is at the store's path, found by reading alone.
+struct Inspection {
+    enum class Found { nothing, empty_file, database } found = Found::nothing;
+    StoreContents contents;
+    Connection reader;     // open on the database when there is one
+    bool complete = false; // the reader sees what the -wal adds to the file, if anything
 };
 
-// Creates the file itself so that it is private to the user from its first byte.
-void create_private_file(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        ::close(fd);
+StoreContents classify_or_refuse(sqlite3* reader, const QString& shown) {
+    try {
+        return classify_store(reader, shown);
+    } catch (const StoreError&) {
+        refuse(QStringLiteral("%1 is not a Kelvor store (not an SQLite database, or damaged)")
+                   .arg(shown));
+    }
+}
+
+// Refuses, by throwing StoreError before a byte is written, anything that is not the user's
+// own Kelvor store, an empty file, or nothing at all.
+Inspection inspect(const QByteArray& path) {
+    const QString shown = shown_path(path);
+    if (const QString problem = own_file_problem(path, QStringLiteral("the store"));
+        !problem.isEmpty())
+        refuse(problem);
+    const qint64 size = size_of(path);
+    if (size < 0)
+        return {};
+    const qint64 wal = size_of(path + "-wal");
+    const qint64 journal = size_of(path + "-journal");
+    if (size == 0) {
+        // SQLite would throw away what is beside an empty file; that is not ours to lose.
+        if (wal > 0 || journal > 0)
+            refuse(QStringLiteral("%1 is empty but SQLite's files beside it are not; Kelvor "
+                                  "leaves them as they are")
+                       .arg(shown));
+        return {Inspection::Found::empty_file, {}, {}};
+    }
+    // The file alone first: its schema page is whole even when the program that wrote it was
+    // stopped while it copied pages in from the -wal.
+    Inspection found{Inspection::Found::database, {}, open_reader(path, false)};
+    found.contents = classify_or_refuse(found.reader.get(), shown);
+    if (found.contents.kind == StoreContents::Kind::foreign)
+        refuse(found.contents.problem);
+    constexpr qint64 wal_header_bytes = 32;
+    found.complete = wal <= wal_header_bytes;
+    if (!found.complete && size_of(path + "-shm") >= 0) {
+        // Then what the -wal adds, where SQLite can read it without writing anything.
+        try {
+            Connection through = open_reader(path, true);
+            found.contents = classify_store(through.get(), shown);
+            found.reader = std::move(through);
+            found.complete = true;
+        } catch (const StoreError&) {
+        }
+        if (found.contents.kind == StoreContents::Kind::foreign)
+            refuse(found.contents.problem);
+    }
+    // A file with nothing in it may be only the start of what the -wal, or the journal of an
+    // unfinished change, holds.
+    if (found.contents.kind == StoreContents::Kind::empty && (!found.complete || journal > 0))
+        refuse(QStringLiteral("%1 cannot be told to be a Kelvor store without changing SQLite's "
+                              "files beside it")
+                   .arg(shown));
+    return found;
+}
+
+// Refuses a store whose pages do not hold together.
+void check_whole(sqlite3* db, const QString& shown) {
+    Statement check(db, "PRAGMA quick_check");
+    if (!check.step() || check.text(0) != QLatin1String("ok"))
+        refuse(QStringLiteral("%1 is damaged: %2").arg(shown, check.text(0)));
+}
+
+// A new store is made whole under another name and then renamed into place, so that the
+// store's own name only ever holds a complete store, whenever the program is stopped.
+void create_store_file(const QByteArray& path) {
+    const QString shown = shown_path(path);
+    const QByteArray building = path + ".new";
+    for (const char* leftover : {"", "-journal", "-wal", "-shm"})
+        ::unlink((building + leftover).constData()); // from a start that was stopped here
+    const int fd =
+        ::open(building.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        refuse(QStringLiteral("cannot create the store %1: %2").arg(shown, error_text(errno)));
+    ::close(fd);
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(building.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+                    nullptr);
+    Connection made(db);
+    try {
+        sqlite::execute(db, "PRAGMA synchronous = FULL; BEGIN", shown);
+        create_current_schema(db, shown);
+        sqlite::execute(db, "COMMIT; PRAGMA journal_mode = WAL", shown);
+    } catch (const StoreError&) {
+        made.reset();
+        ::unlink(building.constData());
+        throw;
+    }
+    made.reset(); // the last connection: no -wal or -shm remain
+    if (::rename(building.constData(), path.constData()) != 0) {
+        const int error = errno;
+        ::unlink(building.constData());
+        refuse(QStringLiteral("cannot create the store %1: %2").arg(shown, error_text(error)));
+    }
+    // The new name is durable once the folder that holds it is on disk.
+    const QByteArray folder = path.left(path.lastIndexOf('/') + 1);
+    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
 }
 
 } // namespace
 
-SqliteSettingsStore::SqliteSettingsStore(const QString& path) : path_(path) {
+SqliteSettingsStore::SqliteSettingsStore(const QByteArray& path, Access access)
+    : native_path_(path), path_(shown_path(path)), access_(access) {
     try {
-        open();
+        if (access_ == Access::read_only)
+            open_for_reading();
+        else
+            open_for_writing();
     } catch (...) {
         // No destructor runs for a half-made object: close here, so that SQLite removes the
-        // -wal and -shm files it made beside a file that is not ours.
+        // -wal and -shm files it made beside the store.
         sqlite3_close_v2(db_);
         db_ = nullptr;
         throw;
     }
 }
 
-void SqliteSettingsStore::open() {
-    const bool existed = QFileInfo::exists(path_);
-    if (!existed)
-        create_private_file(path_);
-    const int rc = sqlite3_open_v2(QFile::encodeName(path_).constData(), &db_,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+SqliteSettingsStore::SqliteSettingsStore(const QString& path, Access access)
+    : SqliteSettingsStore(QFile::encodeName(path), access) {}
+
+void SqliteSettingsStore::open_for_writing() {
+    Inspection found = inspect(native_path_);
+    found.reader.reset();
+    if (found.found != Inspection::Found::database)
+        create_store_file(native_path_);
+    // Never SQLITE_OPEN_CREATE: the file is there, and is the one that was read.
+    const int rc = sqlite3_open_v2(
+        native_path_.constData(), &db_,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK)
         fail(QStringLiteral("cannot open the store"), rc);
     // SQLite falls back to reading a file it may not write; find out before the first read,
     // which would leave -wal and -shm files beside it.
     if (sqlite3_db_readonly(db_, "main") == 1)
-        throw StoreError(QStringLiteral("the store %1 cannot be written").arg(path_).toStdString());
+        refuse(QStringLiteral("the store %1 cannot be written").arg(path_));
     sqlite3_busy_timeout(db_, busy_timeout_ms);
     sqlite3_extended_result_codes(db_, 1);
-    const bool fresh = check_is_ours();
-    // Only a file that is ours (or empty) gets this far, so these are the first writes.
+    // Once more through this connection, which sees what another program may have changed
+    // since: the file was read to be ours, so SQLite may now use its -wal and -shm.
+    const StoreContents contents = classify_or_refuse(db_, path_);
+    if (contents.kind == StoreContents::Kind::foreign)
+        refuse(contents.problem);
+    check_whole(db_, path_);
     exec("PRAGMA journal_mode = WAL");
     exec("PRAGMA synchronous = FULL");
-    if (!fresh)
+    if (contents.kind == StoreContents::Kind::empty) {
+        transaction([this] { create_current_schema(db_, path_); });
+    } else if (contents.application_id == 0) {
+        // A store of the first release: marked as Kelvor's from now on.
+        transaction([this] {
+            exec(QByteArray("PRAGMA application_id = " + QByteArray::number(kelvor_application_id))
+                     .constData());
+        });
+    }
+}
+
+void SqliteSettingsStore::open_for_reading() {
+    Inspection found = inspect(native_path_);
+    if (found.contents.kind == StoreContents::Kind::kelvor) {
+        if (!found.complete)
+            refuse(
+                QStringLiteral("the store %1 cannot be read now without changing it").arg(path_));
+        check_whole(found.reader.get(), path_);
+        db_ = found.reader.release();
         return;
-    // Two processes may both find the file empty (a second copy racing the first, or a
-    // reader), so the creation tolerates the table appearing meanwhile.
-    transaction([this] {
-        exec("CREATE TABLE IF NOT EXISTS settings ("
-             " seq INTEGER PRIMARY KEY,"
-             " app TEXT NOT NULL,"
-             " section TEXT NOT NULL,"
-             " key TEXT NOT NULL,"
-             " value TEXT NOT NULL,"
-             " UNIQUE (app, section, key))");
-        exec("PRAGMA user_version = 1");
-    });
+    }
+    // No store yet, or nothing in it: no figures, read from an empty store of the current
+    // format that lives in memory only.
+    const int rc =
+        sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
+    if (rc != SQLITE_OK)
+        fail(QStringLiteral("cannot open the store"), rc);
+    create_current_schema(db_, path_);
 }
 
 SqliteSettingsStore::~SqliteSettingsStore() {
@@ -136,59 +256,14 @@ SqliteSettingsStore::~SqliteSettingsStore() {
     sqlite3_close_v2(db_);
 }
 
-// Refuses, without writing a byte, any file that is not an empty database or a Kelvor store.
-// True when the database is empty and still needs its table.
-bool SqliteSettingsStore::check_is_ours() {
-    int version = 0;
-    int tables = 0;
-    try {
-        Statement v(db_, "PRAGMA user_version");
-        if (v.step())
-            version = v.integer(0);
-        Statement t(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table'");
-        if (t.step())
-            tables = t.integer(0);
-    } catch (const StoreError&) {
-        throw StoreError(QStringLiteral("%1 is not a Kelvor store (not an SQLite database, or "
-                                        "damaged)")
-                             .arg(path_)
-                             .toStdString());
-    }
-    if (version == 0 && tables == 0)
-        return true;
-    const QStringList expected{"seq", "app", "section", "key", "value"};
-    QStringList columns;
-    Statement info(db_, "SELECT name FROM pragma_table_info('settings') ORDER BY cid");
-    while (info.step())
-        columns << info.text(0);
-    if (version != schema_version || columns != expected) {
-        throw StoreError(QStringLiteral("%1 is not a Kelvor store (unexpected tables or version)")
-                             .arg(path_)
-                             .toStdString());
-    }
-    Statement check(db_, "PRAGMA quick_check");
-    if (!check.step() || check.text(0) != QLatin1String("ok")) {
-        throw StoreError(
-            QStringLiteral("%1 is damaged: %2").arg(path_, check.text(0)).toStdString());
-    }
-    return false;
-}
-
 void SqliteSettingsStore::fail(const QString& what, int rc) {
     const QString detail =
         db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString::fromUtf8(sqlite3_errstr(rc));
-    throw StoreError(QStringLiteral("%1 %2: %3").arg(what, path_, detail).toStdString());
+    refuse(QStringLiteral("%1 %2: %3").arg(what, path_, detail));
 }
 
 void SqliteSettingsStore::exec(const char* sql) {
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
-    if (rc != SQLITE_OK) {
-        const QString detail = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
-        sqlite3_free(message);
-        throw StoreError(
-            QStringLiteral("store access failed on %1: %2").arg(path_, detail).toStdString());
-    }
+    sqlite::execute(db_, sql, path_);
 }
 
 QString SqliteSettingsStore::read(const QString& section, const QString& key,
@@ -223,6 +298,8 @@ std::optional<SettingList> SqliteSettingsStore::list(const QString& section) {
 }
 
 void SqliteSettingsStore::transaction(const std::function<void()>& body) {
+    if (access_ == Access::read_only)
+        refuse(QStringLiteral("the store %1 is open for reading only").arg(path_));
     if (depth_ > 0) {
         ++depth_;
         try {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -41,9 +42,16 @@ public:
 // The store as one SQLite file: WAL journal, synchronous FULL, one row per setting.
 class SqliteSettingsStore final : public SettingsStore {
 public:
-    // Opens (or creates) the store at `path`. Throws StoreError, leaving a foreign or
-    // damaged file exactly as it was.
-    explicit SqliteSettingsStore(const QString& path);
+    enum class Access {
+        read_write, // creates the store when there is none
+        read_only,  // never writes a byte, in the file or beside it
+    };
+
+    // Opens the store at `path` (the system's bytes). Throws StoreError, leaving everything
+    // as it was, when the file is not a Kelvor store: it is told by reading alone, before any
+    // write. A read-only store with no file yet reads every key as absent.
+    explicit SqliteSettingsStore(const QByteArray& path, Access access = Access::read_write);
+    explicit SqliteSettingsStore(const QString& path, Access access = Access::read_write);
     ~SqliteSettingsStore() override;
     SqliteSettingsStore(const SqliteSettingsStore&) = delete;
     SqliteSettingsStore& operator=(const SqliteSettingsStore&) = delete;
@@ -56,12 +64,14 @@ public:
     const QString& path() const { return path_; }
 
 private:
-    void open();
+    void open_for_writing();
+    void open_for_reading();
     void exec(const char* sql);
-    bool check_is_ours();
     [[noreturn]] void fail(const QString& what, int rc);
 
-    QString path_;
+    QByteArray native_path_;
+    QString path_; // as messages show it
+    Access access_;
     sqlite3* db_ = nullptr;
     int depth_ = 0;
     // Statements compiled on first use and kept for the life of the connection.

@@ -5,8 +5,10 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kelvor::platform {
 
@@ -20,6 +22,13 @@ void on_signal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto n = ::write(pipe_fds[1], &byte, 1);
     errno = saved;
+}
+
+const std::function<void()>* armed_at_exit = nullptr;
+
+void run_armed_at_exit() {
+    if (const auto* action = std::exchange(armed_at_exit, nullptr))
+        (*action)();
 }
 
 } // namespace
@@ -38,8 +47,8 @@ ShutdownSignals::ShutdownSignals(QObject* parent) : QObject(parent) {
         ::sigaction(sig, &action, nullptr);
 
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        // The session manager is about to end the desktop session: book it now, while we may.
-        connect(gui, &QGuiApplication::commitDataRequest, this, &ShutdownSignals::requested);
+        // Qt's documentation: commit data here, but do not quit; the desktop may go on.
+        connect(gui, &QGuiApplication::commitDataRequest, this, &ShutdownSignals::save_requested);
     }
 }
 
@@ -56,6 +65,19 @@ void ShutdownSignals::drain() {
     while (::read(pipe_fds[0], buffer, sizeof buffer) > 0) {
     }
     emit requested();
+}
+
+AtExit::AtExit(std::function<void()> action) : action_(std::move(action)) {
+    // Registered at the first arming, after everything the action uses was set up, so that
+    // exit() runs it before the destructors of those statics.
+    static const bool registered = std::atexit(run_armed_at_exit) == 0;
+    if (registered)
+        armed_at_exit = &action_;
+}
+
+AtExit::~AtExit() {
+    if (armed_at_exit == &action_)
+        armed_at_exit = nullptr;
 }
 
 } // namespace kelvor::platform

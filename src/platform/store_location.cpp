@@ -1,9 +1,7 @@
 #include "platform/store_location.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
+#include "platform/user_dirs.h"
+
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -11,30 +9,67 @@
 
 namespace kelvor::platform {
 
+namespace {
+
+QString error_text(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
 StoreLocation StoreLocation::standard() {
-    return in(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-              QStringLiteral("/kelvor"));
+    const QByteArray base = data_home();
+    return in(base.isEmpty() ? QByteArray() : base + "/kelvor");
 }
 
-StoreLocation StoreLocation::in(const QString& directory) {
-    return {directory, directory + QStringLiteral("/store.sqlite3"),
-            directory + QStringLiteral("/store.lock")};
+StoreLocation StoreLocation::in(const QByteArray& directory) {
+    if (directory.isEmpty())
+        return {};
+    return {directory, directory + "/store.sqlite3", directory + "/store.lock"};
 }
 
-QString prepare_store_directory(const QString& directory) {
-    const QFileInfo info(directory);
-    if (!info.exists()) {
-        const QFileInfo parent(info.absolutePath());
-        if (!parent.exists() && !QDir().mkpath(parent.absoluteFilePath()))
-            return QStringLiteral("cannot create the folder %1").arg(parent.absoluteFilePath());
-        if (::mkdir(QFile::encodeName(directory).constData(), 0700) != 0 && errno != EEXIST)
-            return QStringLiteral("cannot create the folder %1: %2")
-                .arg(directory, QString::fromLocal8Bit(std::strerror(errno)));
-    } else if (!info.isDir()) {
-        return QStringLiteral("%1 is not a folder").arg(directory);
-    }
-    if (::access(QFile::encodeName(directory).constData(), W_OK | X_OK) != 0)
-        return QStringLiteral("the folder %1 cannot be written").arg(directory);
+QString prepare_store_directory(const QByteArray& directory) {
+    if (directory.isEmpty())
+        return QStringLiteral("no home folder: HOME is not an absolute path and the account "
+                              "names no home directory");
+    const QString shown = shown_path(directory);
+    if (!make_private_folders(directory) && errno != EEXIST)
+        return QStringLiteral("cannot create the folder %1: %2").arg(shown, error_text(errno));
+    // Another user who could write the folder could swap the store or hold its lock, so
+    // nothing in such a folder is trusted.
+    struct ::stat st {};
+    if (::lstat(directory.constData(), &st) != 0)
+        return QStringLiteral("cannot use the folder %1: %2").arg(shown, error_text(errno));
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("the folder %1 is a symbolic link; Kelvor keeps your figures only "
+                              "in a folder of your own")
+            .arg(shown);
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is not a folder").arg(shown);
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("the folder %1 belongs to another user").arg(shown);
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return QStringLiteral("the folder %1 can be written by other users; make it yours alone "
+                              "with chmod 700")
+            .arg(shown);
+    if (::access(directory.constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("the folder %1 cannot be written").arg(shown);
+    return {};
+}
+
+QString own_file_problem(const QByteArray& path, const QString& what) {
+    struct ::stat st {};
+    if (::lstat(path.constData(), &st) != 0)
+        return errno == ENOENT ? QString()
+                               : QStringLiteral("cannot use %1 %2: %3")
+                                     .arg(what, shown_path(path), error_text(errno));
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("%1 %2 is a symbolic link; Kelvor never writes through one")
+            .arg(what, shown_path(path));
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("%1 %2 is not a regular file").arg(what, shown_path(path));
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("%1 %2 belongs to another user").arg(what, shown_path(path));
     return {};
 }
 

@@ -1,21 +1,29 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace kelvor::platform {
 
-// Where the store lives: <generic data dir>/kelvor, i.e. $XDG_DATA_HOME/kelvor on Linux.
+// Where the store lives: $XDG_DATA_HOME/kelvor (by default ~/.local/share/kelvor). Paths are
+// the system's bytes, never passed through a text encoding that could change them.
 struct StoreLocation {
-    QString directory;
-    QString store_path; // store.sqlite3
-    QString lock_path;  // store.lock, beside it
+    QByteArray directory;  // empty when no home folder is known
+    QByteArray store_path; // store.sqlite3
+    QByteArray lock_path;  // store.lock, beside it
 
     static StoreLocation standard();
-    static StoreLocation in(const QString& directory);
+    static StoreLocation in(const QByteArray& directory);
 };
 
-// Creates the directory private to the user (0700) when missing; checks that it can be
-// written. Returns an empty text on success, otherwise what went wrong.
-QString prepare_store_directory(const QString& directory);
+// Creates the directory private to the user (0700) when missing, then checks that it is the
+// user's own: a folder reached without a symbolic link, owned by the user, that no other user
+// may write. Returns an empty text on success, otherwise what went wrong.
+QString prepare_store_directory(const QByteArray& directory);
+
+// Why the file at `path` cannot be one of Kelvor's own files (the store, its lock): a symbolic
+// link, something other than a regular file, or another user's file. Empty when it can, or
+// when nothing is there yet; `what` names the file in the message ("the store").
+QString own_file_problem(const QByteArray& path, const QString& what);
 
 } // namespace kelvor::platform

@@ -3,6 +3,7 @@
 #include "platform/settings_store.h"
 #include "session/dates.h"
 #include "session/numbers.h"
+#include "session/shown_text.h"
 
 #include <QHash>
 #include <algorithm>
@@ -39,7 +40,7 @@ std::vector<MonthChartRow> read_month_chart_rows(platform::SettingsStore& store,
     }
     rows.reserve(months->size());
     for (const auto& [key, text] : *months) {
-        rows.push_back({key, text, stored_int32(text),
+        rows.push_back({key, shown_text(text), stored_int32(text),
                         stored_int32(overlays.value(key, QStringLiteral("0")))});
     }
     return rows;
@@ -47,8 +48,8 @@ std::vector<MonthChartRow> read_month_chart_rows(platform::SettingsStore& store,
 
 QString Short_month_label(const QString& key) {
     if (key.mid(2, 3) == QLatin1String("/20"))
-        return key.left(3) + key.right(2);
-    return key;
+        return shown_text(key.left(3) + key.right(2));
+    return shown_text(key);
 }
 
 qint32 chart_maximum(const std::vector<MonthChartRow>& rows) {

@@ -16,7 +16,7 @@ namespace kelvor::session {
 // over it, u (crashed sessions, or the longest session).
 struct MonthChartRow {
     QString key;
-    QString stored_value; // v exactly as stored; the sessions chart prints it so
+    QString stored_value; // v as stored, as the sessions chart prints it (see shown_text)
     qint32 value = 0;     // v
     qint32 overlay = 0;   // u, 0 when the month has no entry in the overlay section
 };
@@ -28,7 +28,8 @@ std::vector<MonthChartRow> read_month_chart_rows(platform::SettingsStore& store,
                                                  const QString& row_section,
                                                  const QString& overlay_section);
 
-// "01/2000" is shown as "01/00"; a month of another century keeps its four digits.
+// "01/2000" is shown as "01/00"; a month of another century keeps its four digits. A key
+// edited by hand is shown as shown_text shows a stored text.
 QString Short_month_label(const QString& key);
 
 // The largest row value, or -1 when every value is negative.

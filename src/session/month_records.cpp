@@ -12,8 +12,14 @@ void Update_stat_with_time(platform::SettingsStore& store, const platform::Clock
                            qint32 time_session) {
     const QString month = Get_mois_et_an(clock);
     const QString today = date_text(clock.now().date());
-    // Strict comparisons: a tie keeps the older record and its date.
-    if (read_number(store, names::stat, names::shortest, 9999999) > time_session) {
+    // Strict comparisons: a tie keeps the older record and its date. A negative shortest can
+    // only come from a clock set back under an older release, which measured on the wall
+    // clock; it is no record, so the next session replaces it.
+    constexpr double no_shortest = 9999999;
+    double shortest = read_number(store, names::stat, names::shortest, no_shortest);
+    if (shortest < 0)
+        shortest = no_shortest;
+    if (shortest > time_session) {
         store.write(names::stat, names::shortest, whole_number_text(time_session));
         store.write(names::stat, names::shortest_date, today);
     }

@@ -7,7 +7,45 @@
 #include "session/numbers.h"
 #include "session/store_names.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+#include <algorithm>
+#include <limits>
+
 namespace kelvor::session {
+
+namespace {
+
+// A failed write (full disk) fails at once; a busy store has already waited its busy timeout.
+constexpr std::chrono::milliseconds pause_between_tries{200};
+
+// The saved seconds of a session. An older release measured on the wall clock and could save
+// a negative length when the clock was set back; no length is below 0.
+qint32 read_saved_seconds(platform::SettingsStore& store) {
+    return std::max(0, read_int32(store, names::stat, names::recupered_time, 30));
+}
+
+// Runs `attempt(first)` until it returns, retrying a store error until `patience` has passed
+// (measured in real time); then the last error goes to the caller.
+template <typename Attempt>
+void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt) {
+    const QDeadlineTimer deadline(patience);
+    for (bool first = true;; first = false) {
+        try {
+            attempt(first);
+            return;
+        } catch (const platform::StoreError& error) {
+            if (deadline.hasExpired()) {
+                throw platform::StoreError(std::string(error.what()) + " (tried for " +
+                                           std::to_string(patience.count() / 1000) + " s)");
+            }
+            QThread::msleep(
+                std::min<qint64>(pause_between_tries.count(), deadline.remainingTime()));
+        }
+    }
+}
+
+} // namespace
 
 SessionTracker::SessionTracker(platform::SettingsStore& store, const platform::Clock& clock)
     : store_(store), clock_(clock) {}
@@ -24,17 +62,18 @@ WindowPlace SessionTracker::start() {
         if (store_.read(names::stat, names::debuted, names::no) == names::yes) {
             // The previous session never reached its end: book it with its last saved seconds.
             add_to_number(store_, names::stat, names::nb_session_crashed, 1);
-            const qint32 lost = read_int32(store_, names::stat, names::recupered_time, 30);
+            const qint32 lost = read_saved_seconds(store_);
             Update_stat_with_time(store_, clock_, lost);
             add_to_number(store_, names::stat, names::nb_time_total, lost);
             Add_session_to_month(store_, clock_, lost);
             Add_crash_to_month(store_, clock_);
             last_session_suffix = QStringLiteral(" (crashed)");
         }
-        last_session_duration = read_int32(store_, names::stat, names::recupered_time, 30);
+        last_session_duration = read_saved_seconds(store_);
         store_.write(names::stat, names::debuted, names::yes);
         store_.write(names::stat, names::recupered_time, names::initial_recupered_time);
         time_deb = clock_.now();
+        awake_ms_deb = clock_.awake_ms();
 
         if (store_.read(names::stat, names::first_time_run, names::never_run) == names::never_run) {
             store_.write(names::stat, names::first_time_run, date_text(time_deb.date()));
@@ -45,39 +84,42 @@ WindowPlace SessionTracker::start() {
 }
 
 qint32 SessionTracker::session_seconds() const {
-    return elapsed_seconds(time_deb, clock_.now());
+    const qint64 seconds = (clock_.awake_ms() - awake_ms_deb) / 1000;
+    return qint32(std::clamp<qint64>(seconds, 0, std::numeric_limits<qint32>::max()));
 }
 
 void SessionTracker::tick() {
-    ++minutes_elapsed_current_session;
+    // A tick that comes late (the process was stopped, the machine overloaded) catches up, so
+    // that the bar never shows fewer minutes than the session has.
+    minutes_elapsed_current_session =
+        std::max(minutes_elapsed_current_session + 1, session_seconds() / 60);
     checkpoint();
 }
 
-qint32 save_running_seconds(platform::SettingsStore& store, const platform::Clock& clock,
-                            const QDateTime& time_deb) {
-    const qint32 seconds = elapsed_seconds(time_deb, clock.now());
-    store.write(names::stat, names::recupered_time, whole_number_text(seconds));
-    return seconds;
-}
-
 qint32 SessionTracker::checkpoint() {
-    if (ended_)
-        return session_seconds();
-    return save_running_seconds(store_, clock_, time_deb);
+    const qint32 seconds = session_seconds();
+    if (!ended_)
+        store_.write(names::stat, names::recupered_time, whole_number_text(seconds));
+    return seconds;
 }
 
 void SessionTracker::end() {
     if (ended_)
         return;
     ended_ = true;
-    const QDateTime end_moment = clock_.now();
-    store_.transaction([&] {
-        store_.write(names::stat, names::debuted, names::no);
-        const qint32 t = elapsed_seconds(time_deb, end_moment);
-        Update_stat_with_time(store_, clock_, t);
-        Add_session_to_month(store_, clock_, t);
-        add_to_number(store_, names::stat, names::nb_time_total, t);
-        store_.write(names::stat, names::recupered_time, whole_number_text(t));
+    const qint32 t = session_seconds();
+    retry_on_store_error(end_patience, [&](bool first) {
+        store_.transaction([&] {
+            // An error at the commit may come after the commit reached the disk; a session
+            // already marked as ended is not booked twice.
+            if (!first && store_.read(names::stat, names::debuted, names::no) != names::yes)
+                return;
+            store_.write(names::stat, names::debuted, names::no);
+            Update_stat_with_time(store_, clock_, t);
+            Add_session_to_month(store_, clock_, t);
+            add_to_number(store_, names::stat, names::nb_time_total, t);
+            store_.write(names::stat, names::recupered_time, whole_number_text(t));
+        });
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <chrono>
 
 namespace kelvor::platform {
 class Clock;
@@ -9,11 +10,6 @@ class SettingsStore;
 } // namespace kelvor::platform
 
 namespace kelvor::session {
-
-// Saves the seconds of the session started at `time_deb` as the running session's seconds,
-// the value booked if the session ends abruptly. Returns them.
-qint32 save_running_seconds(platform::SettingsStore& store, const platform::Clock& clock,
-                            const QDateTime& time_deb);
 
 // Where the bar window was last released, in twips.
 struct WindowPlace {
@@ -24,6 +20,10 @@ struct WindowPlace {
 // One run of the program is one session. The tracker books it: counts it at start, books a
 // previous session that ended abruptly, saves the running seconds at every checkpoint, and
 // books the session at its end. Each of these is one store transaction.
+//
+// A session's length is the time the machine was awake since its start, read on the clock's
+// awake clock: a sleep is not use, and setting the wall clock changes no length. Dates still
+// come from the wall clock, at the moment they are written.
 class SessionTracker {
 public:
     SessionTracker(platform::SettingsStore& store, const platform::Clock& clock);
@@ -35,19 +35,27 @@ public:
     // Saves the running session's seconds, so an abrupt end loses only what came after.
     // Returns them.
     qint32 checkpoint();
-    // Books the session; runs at most once, later calls do nothing.
+    // Books the session, trying again while the store is busy or fails, for up to
+    // `end_patience`; then throws platform::StoreError, and the next start books the session
+    // as crashed. Runs at most once: later calls do nothing.
     void end();
 
     bool has_ended() const { return ended_; }
-    // Seconds from `time_deb` to now.
+    // Awake seconds since the start; never negative.
     qint32 session_seconds() const;
 
     platform::SettingsStore& store() const { return store_; }
     const platform::Clock& clock() const { return clock_; }
 
+    // A backup tool or an sqlite3 shell may hold the store at log-off; a desktop gives a
+    // program about this long before it kills it.
+    std::chrono::milliseconds end_patience{30000};
+
     // State of the running session, read by the bar window and its report.
     qint32 minutes_elapsed_current_session = 0;
+    // The start on both clocks: the date and time for people, the awake clock for its length.
     QDateTime time_deb;
+    qint64 awake_ms_deb = 0;
     qint32 last_session_duration = 0;
     QString last_session_suffix;
 

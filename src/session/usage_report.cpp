@@ -6,6 +6,7 @@
 #include "session/duration_text.h"
 #include "session/numbers.h"
 #include "session/session_tracker.h"
+#include "session/shown_text.h"
 #include "session/store_names.h"
 
 #include <QStringList>
@@ -80,13 +81,16 @@ qint32 seconds_since_first_use(const QString& first_time_run, const QDateTime& n
     return elapsed_seconds(first_day->startOfDay(), now);
 }
 
+QString usage_report_text(SessionTracker& session, const QLocale& locale) {
+    const qint32 seconds = session.checkpoint();
+    return usage_report_text(session.store(), session.clock(), seconds,
+                             session.last_session_duration, session.last_session_suffix, locale);
+}
+
 QString usage_report_text(platform::SettingsStore& store, const platform::Clock& clock,
-                          const QDateTime& time_deb, qint32 last_session_duration,
+                          qint32 session_seconds, qint32 last_session_duration,
                           const QString& last_session_suffix, const QLocale& locale) {
     const QString decimal_point = locale.decimalPoint();
-
-    // The same checkpoint as a timer tick: what the user sees is also what a crash would keep.
-    const qint32 session_seconds = save_running_seconds(store, clock, time_deb);
 
     const qint32 shortest = read_int32(store, names::stat, names::shortest, 999999);
     const qint32 longest = read_int32(store, names::stat, names::longest, 0);
@@ -119,12 +123,12 @@ QString usage_report_text(platform::SettingsStore& store, const platform::Clock&
             last_session_suffix,
         QString(),
         QStringLiteral("Shortest session: ") + affiche_secondes(shortest) +
-            QStringLiteral(" around the ") + shortest_date,
+            QStringLiteral(" around the ") + shown_text(shortest_date),
         QStringLiteral("Longest session: ") + affiche_secondes(longest) +
-            QStringLiteral(" around the ") + longest_date,
+            QStringLiteral(" around the ") + shown_text(longest_date),
         QString(),
-        QStringLiteral("Number of sessions: ") + nb_session,
-        QStringLiteral("Number of crashed sessions: ") + nb_session_crashed,
+        QStringLiteral("Number of sessions: ") + shown_text(nb_session),
+        QStringLiteral("Number of crashed sessions: ") + shown_text(nb_session_crashed),
         QStringLiteral("Crash ratio: ") + crash_ratio + QStringLiteral(" %"),
         QString(),
         QStringLiteral("Number of sessions since 01/") + month + QStringLiteral(": ") +
@@ -133,7 +137,7 @@ QString usage_report_text(platform::SettingsStore& store, const platform::Clock&
             affiche_secondes(month_seconds),
         QString(),
         QStringLiteral("Total time used: ") + affiche_secondes(total_seconds),
-        QStringLiteral("First time used: ") + first_time_run + QStringLiteral(" (") +
+        QStringLiteral("First time used: ") + shown_text(first_time_run) + QStringLiteral(" (") +
             affiche_secondes(since_first_use) + QStringLiteral(" ago...)"),
         QStringLiteral("Time-usage ratio around: ") + usage_ratio + QStringLiteral(" %"),
         QString(),

@@ -11,12 +11,18 @@ class SettingsStore;
 
 namespace kelvor::session {
 
-// The usage report: the stored figures brought up to date with the running session, as the
-// 18 lines the bar shows on a right press. Building it saves the running session's seconds
-// ("recupered_time", one write) before anything is read; no other value is written.
-// Lines are joined by a single line feed, with none after the last.
+class SessionTracker;
+
+// The usage report of the running session, as the 18 lines the bar shows on a right press.
+// It first saves the session's seconds ("recupered_time", its one write), as a timer tick
+// does, so that what the user sees is also what a crash would keep.
+QString usage_report_text(SessionTracker& session, const QLocale& locale = QLocale());
+
+// The report's text: the stored figures brought up to date with a running session of
+// `session_seconds`. Reads only. Lines are joined by a single line feed, with none after the
+// last.
 QString usage_report_text(platform::SettingsStore& store, const platform::Clock& clock,
-                          const QDateTime& time_deb, qint32 last_session_duration,
+                          qint32 session_seconds, qint32 last_session_duration,
                           const QString& last_session_suffix, const QLocale& locale = QLocale());
 
 // The share of finished sessions that crashed, in percent truncated to one decimal

@@ -1,17 +1,22 @@
 // A store the program cannot use -- not a database, another program's database, damaged,
-// not writable, held by another writer -- ends the start with a message on stderr and exit
-// status 1, and leaves the file exactly as it was.
+// not writable, held by another writer, reached through a link, another user's -- ends the
+// start with a message on stderr and exit status 1, and leaves every file exactly as it was.
 
+#include "platform/store_format.h"
 #include "support/program.h"
+#include "support/test_support.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +66,51 @@ void make_real_store(Program& program) {
     sqlite3_close(db);
 }
 
+// Kelvor's own schema, exactly, with `header` (pragmas) after it.
+void make_kelvor_shaped(const QString& path, const QString& header) {
+    const QByteArray sql = QByteArray(kelvor::platform::store_formats().front().schema.front()) +
+                           ";" + header.toUtf8();
+    make_database(path, sql.constData());
+}
+
+QString elsewhere(const Program& p, const QString& name = {}) {
+    QDir().mkpath(p.home() + "/elsewhere");
+    return p.home() + "/elsewhere/" + name;
+}
+
+void link_to(const QString& target, const QString& link) {
+    QDir().mkpath(QFileInfo(link).path());
+    ASSERT_EQ(::symlink(QFile::encodeName(target), QFile::encodeName(link)), 0);
+}
+
+void make_private_dir(const QString& path, mode_t mode = 0700) {
+    QDir().mkpath(path);
+    ::chmod(QFile::encodeName(path).constData(), mode);
+}
+
+// Every entry under the program's data folder and the folder its links point into: what it
+// is, its mode and owner, and its bytes or link target.
+std::map<QString, QByteArray> everything_of(const Program& p) {
+    std::map<QString, QByteArray> all;
+    for (const QString& root : {p.home() + "/data", p.home() + "/elsewhere"}) {
+        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            struct ::stat st {};
+            ::lstat(QFile::encodeName(info.filePath()).constData(), &st);
+            QByteArray what =
+                QByteArray::number(st.st_mode, 8) + " " + QByteArray::number(st.st_uid);
+            if (S_ISLNK(st.st_mode))
+                what += " -> " + QFile::encodeName(info.symLinkTarget());
+            else if (S_ISREG(st.st_mode))
+                what += " " + bytes_of(info.filePath());
+            all[info.filePath()] = what;
+        }
+    }
+    return all;
+}
+
 void truncate_to(const QString& path, qint64 size) {
     ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), size), 0);
 }
@@ -93,7 +143,17 @@ struct HostileCase {
     std::function<void(Program&)> prepare;
     const char* message; // on stderr
     bool unprivileged = false;
+    // What another user (root) sets up once the home is handed to the unprivileged one.
+    std::function<void(Program&)> another_user = nullptr;
 };
+
+// Another user's folder that anybody may write, holding a store that anybody may write.
+void open_folder_of_another_user(Program& p) {
+    ::chown(QFile::encodeName(p.data_dir()).constData(), 0, 0);
+    ::chmod(QFile::encodeName(p.data_dir()).constData(), 0777);
+    make_kelvor_shaped(p.store_path(), "PRAGMA user_version = 1");
+    ::chmod(QFile::encodeName(p.store_path()).constData(), 0666);
+}
 
 const std::vector<HostileCase> hostile_cases = {
     {"not an SQLite file",
@@ -167,6 +227,80 @@ const std::vector<HostileCase> hostile_cases = {
          ::chmod(QFile::encodeName(p.store_path()).constData(), 0400);
      },
      "cannot be written", true},
+    {"a link to an empty file elsewhere",
+     [](Program& p) {
+         write_file(elsewhere(p, "empty"), "");
+         link_to(elsewhere(p, "empty"), p.store_path());
+     },
+     "is a symbolic link"},
+    {"a FIFO where the store should be",
+     [](Program& p) {
+         make_private_dir(p.data_dir());
+         ASSERT_EQ(::mkfifo(QFile::encodeName(p.store_path()).constData(), 0600), 0);
+     },
+     "not a regular file"},
+    {"a dangling link as the lock",
+     [](Program& p) {
+         link_to(elsewhere(p, "lock made by the link"), p.data_dir() + "/store.lock");
+     },
+     "is a symbolic link"},
+    {"a link as the store's folder",
+     [](Program& p) {
+         make_private_dir(elsewhere(p, "real"));
+         link_to(elsewhere(p, "real"), p.data_dir());
+     },
+     "symbolic link"},
+    {"a folder other users may write", [](Program& p) { make_private_dir(p.data_dir(), 0777); },
+     "can be written by other users"},
+    {"another user's open folder with a store in it",
+     [](Program& p) { make_private_dir(p.data_dir()); }, "belongs to another user", true,
+     open_folder_of_another_user},
+    {"another user's store in the user's folder",
+     [](Program& p) { make_private_dir(p.data_dir()); }, "belongs to another user", true,
+     [](Program& p) {
+         make_kelvor_shaped(p.store_path(), "PRAGMA user_version = 1");
+         ::chmod(QFile::encodeName(p.store_path()).constData(), 0666);
+     }},
+    {"another user's lock in the user's folder", [](Program& p) { make_private_dir(p.data_dir()); },
+     "belongs to another user", true,
+     [](Program& p) { write_file(p.data_dir() + "/store.lock", ""); }},
+    {"no usable HOME and no XDG_DATA_HOME: the account's home",
+     [](Program& p) {
+         p.environment().remove("XDG_DATA_HOME");
+         p.environment().insert("HOME", "relhome");
+     },
+     "/nonexistent/.local/share/kelvor", true},
+    {"a database holding only a view",
+     [](Program& p) { make_database(p.store_path(), "CREATE VIEW v AS SELECT 1;"); },
+     "not a Kelvor store"},
+    {"our columns without the UNIQUE constraint",
+     [](Program& p) {
+         make_database(p.store_path(),
+                       "CREATE TABLE settings (seq INTEGER PRIMARY KEY, app TEXT NOT NULL, "
+                       "section TEXT NOT NULL, key TEXT NOT NULL, value TEXT NOT NULL);"
+                       "PRAGMA user_version = 1;");
+     },
+     "not a Kelvor store"},
+    {"our schema marked as another program's",
+     [](Program& p) {
+         make_kelvor_shaped(p.store_path(), "PRAGMA user_version = 1; PRAGMA application_id = 7");
+     },
+     "another program's"},
+    {"another program's WAL database, stopped with its -wal and -shm",
+     [](Program& p) {
+         make_private_dir(p.data_dir());
+         ASSERT_TRUE(kelvor::testing::run_sql_and_stop(
+             p.store_path(), "PRAGMA journal_mode = WAL; CREATE TABLE notes (body TEXT);"
+                             "INSERT INTO notes VALUES ('keep me');"));
+     },
+     "not a Kelvor store"},
+    {"an empty database whose -wal holds another program's table",
+     [](Program& p) {
+         make_private_dir(p.data_dir());
+         ASSERT_TRUE(kelvor::testing::run_sql_and_stop(
+             p.store_path(), "PRAGMA journal_mode = WAL; CREATE TABLE notes (body TEXT);"));
+     },
+     "not a Kelvor store"},
 };
 
 class HostileStore : public ::testing::TestWithParam<HostileCase> {};
@@ -181,10 +315,13 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
         GTEST_SKIP() << "cannot make a folder read-only for this process: "
                      << user.unavailable.toStdString();
     c.prepare(program);
+    if (IsSkipped())
+        return;
     if (c.unprivileged)
         user.own(program);
-    const QByteArray before = bytes_of(program.store_path());
-    const QStringList files_before = QDir(program.data_dir()).entryList(QDir::Files);
+    if (c.another_user)
+        c.another_user(program);
+    const auto before = everything_of(program);
 
     QProcess& copy = program.start(c.unprivileged ? user.prefix : QStringList{});
     ASSERT_TRUE(copy.waitForFinished(20000));
@@ -194,13 +331,11 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
     EXPECT_EQ(copy.exitCode(), 1) << error.toStdString();
     EXPECT_TRUE(error.contains("kelvor: ") && error.contains(c.message, Qt::CaseInsensitive))
         << error.toStdString();
-    EXPECT_EQ(bytes_of(program.store_path()), before);
-    // Nothing of SQLite's left beside a file that is not ours.
-    QStringList files_after = QDir(program.data_dir()).entryList(QDir::Files);
-    files_after.removeAll("store.lock");
-    QStringList expected = files_before;
-    expected.removeAll("store.lock");
-    EXPECT_EQ(files_after, expected);
+    // Every file as it was, and nothing of SQLite's left beside one that is not ours.
+    auto after = everything_of(program);
+    if (!before.contains(program.data_dir() + "/store.lock"))
+        after.erase(program.data_dir() + "/store.lock");
+    EXPECT_EQ(after, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, HostileStore, ::testing::ValuesIn(hostile_cases),
@@ -223,14 +358,8 @@ TEST(HostileStore, LockedByAnotherWriterLongerThanTheBusyTimeout) {
     make_real_store(program);
     const double sessions = program.dump().number("nb_session");
 
-    QProcess holder;
-    holder.start("sqlite3", {program.store_path()});
-    ASSERT_TRUE(holder.waitForStarted());
-    holder.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n");
-    QElapsedTimer waited;
-    waited.start();
-    while (!holder.readAllStandardOutput().contains("held") && waited.elapsed() < 5000)
-        holder.waitForReadyRead(100);
+    kelvor::testing::StoreWriteLock holder(program.store_path());
+    ASSERT_TRUE(holder.held());
     const QByteArray before = bytes_of(program.store_path());
 
     QProcess& copy = program.start();
@@ -240,9 +369,7 @@ TEST(HostileStore, LockedByAnotherWriterLongerThanTheBusyTimeout) {
     EXPECT_TRUE(error.contains("kelvor: ") && error.contains("locked")) << error.toStdString();
     EXPECT_EQ(bytes_of(program.store_path()), before);
 
-    holder.write("ROLLBACK;\n.quit\n");
-    holder.closeWriteChannel();
-    ASSERT_TRUE(holder.waitForFinished(5000));
+    holder.release();
     EXPECT_EQ(program.dump().number("nb_session"), sessions);
 
     QProcess& next = program.start();
@@ -250,4 +377,47 @@ TEST(HostileStore, LockedByAnotherWriterLongerThanTheBusyTimeout) {
     send_signal(next, SIGTERM);
     ASSERT_TRUE(next.waitForFinished(10000));
     EXPECT_TRUE(kelvor::testing::store_invariants_hold(program.dump()));
+}
+
+// Where the store goes when the folder variables are odd: a relative XDG_DATA_HOME is not a
+// folder (one store, whatever folder a copy starts from), and a name that is not UTF-8 is
+// kept byte for byte. A second copy started from elsewhere finds the first and leaves.
+TEST(HostileStore, OddFolderVariablesStillNameOneStore) {
+    const struct {
+        const char* name;
+        const char* xdg_data_home; // as the shell sets it
+        QByteArray folder;         // under the home
+    } cases[] = {
+        {"relative XDG_DATA_HOME", "reldata", "/.local/share/kelvor"},
+        {"XDG_DATA_HOME ending in bytes that are not UTF-8", "\"$HOME/data$(printf '\\377\\376')\"",
+         "/data\xff\xfe/kelvor"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Program program;
+        const QByteArray store = QFile::encodeName(program.home()) + c.folder + "/store.sqlite3";
+        const auto started_in = [&](const QString& folder) -> QProcess& {
+            QDir().mkpath(folder);
+            return program.start(
+                {"sh", "-c",
+                 QStringLiteral("cd \"$0\" && XDG_DATA_HOME=%1 exec \"$1\"").arg(c.xdg_data_home),
+                 folder});
+        };
+        QProcess& first = started_in(program.home() + "/one");
+        QElapsedTimer waited;
+        waited.start();
+        while (::access(store.constData(), F_OK) != 0 && waited.elapsed() < 10000)
+            QThread::msleep(10);
+        ASSERT_EQ(::access(store.constData(), F_OK), 0)
+            << first.readAllStandardError().toStdString();
+        QProcess& second = started_in(program.home() + "/two");
+        ASSERT_TRUE(second.waitForFinished(10000));
+        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_EQ(first.state(), QProcess::Running);
+        send_signal(first, SIGTERM);
+        ASSERT_TRUE(first.waitForFinished(10000));
+        EXPECT_EQ(first.exitCode(), 0);
+        // Qt cannot name a folder that is not UTF-8 to remove it; rm can.
+        QProcess::execute("rm", {"-rf", program.home()});
+    }
 }

@@ -8,10 +8,14 @@
 #include "support/program.h"
 #include "support/test_support.h"
 #include "support/x_display.h"
+#include "support/xsmp_manager.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 #include <csignal>
@@ -33,6 +37,16 @@ void expect_booked_once(const StoreDump& store, double sessions) {
     EXPECT_EQ(store.number("nb_session"), sessions);
     EXPECT_EQ(store.sum("Month_nb_session"), sessions);
     EXPECT_EQ(store.number("nb_session_crashed"), 0);
+}
+
+// The next start finds the last session properly ended.
+void expect_next_start_finds_no_crash(Program& program, int sessions) {
+    program.environment().insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess& next = program.start();
+    ASSERT_TRUE(program.wait_until_session(sessions));
+    send_signal(next, SIGTERM);
+    ASSERT_TRUE(next.waitForFinished(10000));
+    expect_booked_once(program.dump(), sessions);
 }
 
 struct SignalCase {
@@ -75,12 +89,7 @@ TEST(ShutdownSignals, EachEndsATickingSessionProperlyAndOnlyOnce) {
             EXPECT_GE(store.number("nb_time_total"), 120);
         }
 
-        // The next start finds a properly ended session.
-        QProcess& next = program.start();
-        ASSERT_TRUE(program.wait_until_session(2));
-        send_signal(next, SIGTERM);
-        ASSERT_TRUE(next.waitForFinished(10000));
-        expect_booked_once(program.dump(), 2);
+        expect_next_start_finds_no_crash(program, 2);
     }
 }
 
@@ -202,4 +211,132 @@ TEST(ShutdownSignals, WhileTheReportOrTheMonthWindowIsOpen) {
         GTEST_SKIP() << "no window opened on the click for: " << which
                      << " -- that window is not on this branch yet";
     }
+}
+
+namespace {
+
+// The real program on a private X server, where Qt's X11 back end speaks to the display and
+// to the session manager.
+struct OnDisplay {
+    XDisplay display;
+    Program program;
+    bool usable() const { return !display.name().isEmpty(); }
+    OnDisplay() {
+        program.environment().insert("DISPLAY", display.name());
+        program.environment().insert("QT_QPA_PLATFORM", "xcb");
+    }
+};
+
+enum class Desktop { save, log_off_cancelled, log_off };
+
+} // namespace
+
+// The session manager's save comes for "save the session now" and at the start of a log-off
+// that the user may still cancel: the running seconds are saved and the bar stays. Its Die
+// ends the session.
+TEST(ShutdownSignals, TheDesktopsSessionManager) {
+    if (!XDisplay::has_program("Xvfb"))
+        GTEST_SKIP() << "needs Xvfb (package xvfb)";
+    for (const auto desktop : {Desktop::save, Desktop::log_off_cancelled, Desktop::log_off}) {
+        SCOPED_TRACE(int(desktop));
+        OnDisplay on;
+        ASSERT_TRUE(on.usable()) << "Xvfb did not start";
+        kelvor::testing::XsmpManager manager;
+        ASSERT_FALSE(manager.address().isEmpty()) << "cannot listen for ICE connections";
+        on.program.environment().insert("SESSION_MANAGER", manager.address());
+        QProcess& copy = on.program.start();
+        ASSERT_TRUE(manager.wait_for_client()) << "the program did not register";
+        ASSERT_TRUE(on.program.wait_until_session(1));
+        QThread::sleep(2); // so that the saved seconds differ from the start's 30
+        ASSERT_TRUE(manager.save_yourself(desktop != Desktop::save));
+        if (desktop == Desktop::log_off_cancelled)
+            manager.shutdown_cancelled();
+        if (desktop == Desktop::log_off) {
+            manager.die();
+            ASSERT_TRUE(copy.waitForFinished(5000)) << "Die did not end the program";
+            EXPECT_EQ(copy.exitCode(), 0);
+            expect_booked_once(on.program.dump(), 1);
+            continue;
+        }
+        const StoreDump saved = on.program.dump();
+        EXPECT_TRUE(saved.running());
+        EXPECT_GE(saved.number("recupered_time"), 2) << "the save did not save";
+        EXPECT_LT(saved.number("recupered_time"), 30);
+        EXPECT_FALSE(copy.waitForFinished(1000)) << "the program ended on a save";
+        send_signal(copy, SIGTERM);
+        ASSERT_TRUE(copy.waitForFinished(10000));
+        expect_booked_once(on.program.dump(), 1);
+    }
+}
+
+// Without a session manager a log-off takes the display away first, and Qt's X11 back end
+// ends the program itself: the session is booked before it goes.
+TEST(ShutdownSignals, TheDisplayGoesFirst) {
+    if (!XDisplay::has_program("Xvfb"))
+        GTEST_SKIP() << "needs Xvfb (package xvfb)";
+    OnDisplay on;
+    ASSERT_TRUE(on.usable()) << "Xvfb did not start";
+    QProcess& copy = on.program.start();
+    ASSERT_TRUE(on.program.wait_until_session(1));
+    QThread::sleep(2);
+    on.display.kill_server();
+    ASSERT_TRUE(copy.waitForFinished(10000));
+    expect_booked_once(on.program.dump(), 1);
+    EXPECT_GE(on.program.dump().number("nb_time_total"), 2);
+    expect_next_start_finds_no_crash(on.program, 2);
+}
+
+// A start that fails shows why in a box; a log-off or kill signal then ends the program at
+// once with status 1, the store untouched.
+TEST(ShutdownSignals, WhileAStartUpErrorBoxIsUp) {
+    if (!XDisplay::has_program("Xvfb") || !XDisplay::has_program("xdotool"))
+        GTEST_SKIP() << "needs Xvfb and xdotool (packages xvfb, xdotool)";
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(sig);
+        OnDisplay on;
+        ASSERT_TRUE(on.usable()) << "Xvfb did not start";
+        QDir().mkpath(on.program.data_dir());
+        const QByteArray foreign("not a Kelvor store\n");
+        QFile file(on.program.store_path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(foreign);
+        file.close();
+        QProcess& copy = on.program.start();
+        QElapsedTimer waited;
+        waited.start();
+        while (on.display.visible_windows_of(copy.processId()).isEmpty() &&
+               waited.elapsed() < 10000)
+            QThread::msleep(50);
+        ASSERT_FALSE(on.display.visible_windows_of(copy.processId()).isEmpty()) << "no box";
+        waited.restart();
+        send_signal(copy, sig);
+        ASSERT_TRUE(copy.waitForFinished(5000));
+        EXPECT_LT(waited.elapsed(), 1000);
+        EXPECT_EQ(copy.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(copy.exitCode(), 1);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), foreign);
+    }
+}
+
+// Another program (a backup tool, an sqlite3 shell) holds the store's write lock for 12 s from
+// a second before the log-off: the end waits for it and books the session once.
+TEST(ShutdownSignals, TheStoreIsHeldAcrossTheEnd) {
+    if (QStandardPaths::findExecutable("sqlite3").isEmpty())
+        GTEST_SKIP() << "needs the sqlite3 shell (package sqlite3)";
+    Program program;
+    QProcess& copy = program.start();
+    ASSERT_TRUE(program.wait_until_session(1));
+    QElapsedTimer held;
+    held.start();
+    kelvor::testing::StoreWriteLock holder(program.store_path());
+    ASSERT_TRUE(holder.held());
+    QThread::sleep(1);
+    send_signal(copy, SIGTERM);
+    EXPECT_FALSE(copy.waitForFinished(12000 - int(held.elapsed())));
+    holder.release();
+    ASSERT_TRUE(copy.waitForFinished(30000));
+    EXPECT_EQ(copy.exitCode(), 0);
+    expect_booked_once(program.dump(), 1);
+    expect_next_start_finds_no_crash(program, 2);
 }

@@ -34,12 +34,38 @@ QString Program::binary() {
     return QString::fromLocal8Bit(qgetenv("KELVOR_BINARY"));
 }
 
-bool Program::speed_clock_up(int factor) {
+bool Program::speed_clock_up(int factor, qint64 offset) {
+    if (!preload_faketime())
+        return false;
+    environment_.insert(
+        QStringLiteral("FAKETIME"),
+        QStringLiteral("%1%2 x%3").arg(offset < 0 ? "-" : "+").arg(qAbs(offset)).arg(factor));
+    clock_factor_ = factor;
+    return true;
+}
+
+bool Program::fake_wall_clock() {
+    if (!preload_faketime())
+        return false;
+    const QString file = home() + QStringLiteral("/faketime");
+    environment_.insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), file);
+    environment_.insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
+    environment_.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    set_wall_clock(QStringLiteral("+0"));
+    return true;
+}
+
+void Program::set_wall_clock(const QString& offset) {
+    QFile file(home() + QStringLiteral("/faketime"));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(offset.toUtf8() + '\n');
+}
+
+bool Program::preload_faketime() {
     const QString library = QString::fromLocal8Bit(qgetenv("KELVOR_FAKETIME_LIB"));
     if (library.isEmpty() || !QFileInfo::exists(library))
         return false;
     environment_.insert(QStringLiteral("LD_PRELOAD"), library);
-    environment_.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x%1").arg(factor));
     // File times stay real: faked ones make fontconfig rebuild its caches at every start,
     // which stalls the program's event loop for half a second.
     environment_.insert(QStringLiteral("NO_FAKE_STAT"), QStringLiteral("1"));
@@ -48,7 +74,6 @@ bool Program::speed_clock_up(int factor) {
     const QString asan = environment_.value(QStringLiteral("ASAN_OPTIONS"));
     environment_.insert(QStringLiteral("ASAN_OPTIONS"),
                         asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
-    clock_factor_ = factor;
     return true;
 }
 
@@ -83,7 +108,32 @@ bool Program::wait_until_session(int session, int timeout_ms) const {
 }
 
 void send_signal(QProcess& process, int sig) {
-    ::kill(pid_t(process.processId()), sig);
+    // A copy that has ended has no id: kill(0) would signal the whole test's process group.
+    if (const pid_t pid = pid_t(process.processId()); pid > 0)
+        ::kill(pid, sig);
+}
+
+StoreWriteLock::StoreWriteLock(const QString& store_path) {
+    shell_.start(QStringLiteral("sqlite3"), {store_path});
+    if (!shell_.waitForStarted())
+        return;
+    shell_.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n");
+    QElapsedTimer waited;
+    waited.start();
+    while (!held_ && waited.elapsed() < 5000) {
+        shell_.waitForReadyRead(100);
+        held_ = shell_.readAllStandardOutput().contains("held");
+    }
+}
+
+void StoreWriteLock::release() {
+    if (shell_.state() == QProcess::NotRunning)
+        return;
+    shell_.write("ROLLBACK;\n.quit\n");
+    shell_.closeWriteChannel();
+    if (!shell_.waitForFinished(5000))
+        shell_.kill();
+    held_ = false;
 }
 
 } // namespace kelvor::testing

@@ -32,9 +32,15 @@ public:
     // Adjust before start(): later copies use it as it then is.
     QProcessEnvironment& environment() { return environment_; }
 
-    // Makes every later copy see its clock run `factor` times faster (libfaketime), so that
-    // its minute timer ticks every 60/factor seconds. False when libfaketime is not installed.
-    bool speed_clock_up(int factor);
+    // Makes every later copy see its clocks run `factor` times faster (libfaketime), so that
+    // its minute timer ticks every 60/factor seconds, starting `offset` seconds from now.
+    // False when libfaketime is not installed.
+    bool speed_clock_up(int factor, qint64 offset = 0);
+    // Makes every later copy read its wall clock at the offset (libfaketime: "+0", "-1d",
+    // "+6y") last given to set_wall_clock(), while its awake clock stays real: a clock set by
+    // hand or by NTP while the program runs. False when libfaketime is not installed.
+    bool fake_wall_clock();
+    void set_wall_clock(const QString& offset);
     int clock_factor() const { return clock_factor_; }
 
     // Starts one more copy and returns it once the system has started it.
@@ -52,6 +58,8 @@ public:
     bool wait_until_session(int session, int timeout_ms = 10000) const;
 
 private:
+    bool preload_faketime();
+
     QTemporaryDir home_;
     QProcessEnvironment environment_;
     int clock_factor_ = 1;
@@ -59,7 +67,23 @@ private:
     std::vector<std::unique_ptr<QProcess>> copies_;
 };
 
-// Sends `sig` to a running copy.
+// Sends `sig` to a running copy; nothing to one that has ended.
 void send_signal(QProcess& process, int sig);
+
+// Another program holding a store's write lock: an sqlite3 shell inside BEGIN EXCLUSIVE, as a
+// user or a backup tool may leave one. held() is false when the shell is missing or did not
+// get the lock.
+class StoreWriteLock {
+public:
+    explicit StoreWriteLock(const QString& store_path);
+    ~StoreWriteLock() { release(); }
+    bool held() const { return held_; }
+    // Ends the transaction without a change, and the shell.
+    void release();
+
+private:
+    QProcess shell_;
+    bool held_ = false;
+};
 
 } // namespace kelvor::testing

@@ -1,6 +1,10 @@
 #include "support/test_support.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kelvor::testing {
 
@@ -25,6 +29,18 @@ void RecordingDialogs::tell(QWidget* owner, const QString& title, const QString&
     shown.push_back({false, title, text, owner});
     if (while_shown)
         while_shown();
+}
+
+bool run_sql_and_stop(const QString& path, const char* sql) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        sqlite3_open(QFile::encodeName(path).constData(), &db);
+        ::_exit(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return status == 0;
 }
 
 QDateTime at(int year, int month, int day, int hour, int minute, int second) {

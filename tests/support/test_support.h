@@ -58,6 +58,10 @@ public:
     std::vector<std::pair<QString, QStringList>> started;
 };
 
+// Runs `sql` on the database at `path` in a child process that ends without closing it, as a
+// program that was stopped: a -wal and -shm stay beside the file. False when the SQL failed.
+bool run_sql_and_stop(const QString& path, const char* sql);
+
 // A day and time, local.
 QDateTime at(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);
 

@@ -1,11 +1,15 @@
 #include "autostart_entry.h"
 
+#include "platform/user_dirs.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvor::addstart {
@@ -28,21 +32,9 @@ QString file_name_of(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
-// Missing folders are created private to the user, as the base-directory rules ask.
-bool make_folder(const QString& folder) {
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString parent = QFileInfo(folder).path();
-    if (parent != folder && !make_folder(parent))
-        return false;
-    return QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
-           QFileInfo(folder).isDir();
-}
-
 // The rename is durable only once the folder that holds the new name is on disk.
-bool sync_folder(const QString& folder) {
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool sync_folder(const QByteArray& folder) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool synced = ::fsync(fd) == 0;
@@ -50,21 +42,57 @@ bool sync_folder(const QString& folder) {
     return synced;
 }
 
-std::optional<QByteArray> read_existing(const QString& file) {
-    QFile in(file);
-    if (!QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly))
+// Why whatever is at the entry's name is the user's to manage, not ours to replace: a
+// symbolic link (the user's own, into a folder of dotfiles say, or a trap) or a special file.
+// Empty for a regular file, a folder (which cannot be replaced anyway) or nothing.
+QString left_alone_because(const QByteArray& file) {
+    struct ::stat st {};
+    if (::lstat(file.constData(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))
+        return {};
+    return S_ISLNK(st.st_mode) ? QStringLiteral("is a symbolic link")
+                               : QStringLiteral("is not a regular file");
+}
+
+std::optional<QByteArray> read_existing(const QByteArray& file) {
+    const int fd = ::open(file.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    QFile in;
+    if (fd < 0 || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    struct ::stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return in.readAll();
 }
 
-// QSaveFile writes a temporary file in the same folder, syncs it and renames it over the
-// entry: a reader sees the old entry or the new one, never a part.
-QString write_atomically(const QString& folder, const QString& file, const QByteArray& text) {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return out.errorString();
-    if (out.write(text) != text.size() || !out.commit())
-        return out.errorString();
+QString error_text(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The entry is written whole under a temporary name in the same folder, synced, and renamed
+// over the old one: a reader sees the old entry or the new one, never a part. rename() replaces
+// the name itself, never what a link there points to.
+QString write_atomically(const QByteArray& folder, const QByteArray& file, const QByteArray& text) {
+    QByteArray temporary = file + ".XXXXXX"; // not *.desktop: no desktop reads it meanwhile
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return error_text(errno);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    QFile out;
+    bool written = ::fchmod(fd, 0666 & ~mask) == 0 &&
+                   out.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) &&
+                   out.write(text) == text.size() && out.flush() && ::fsync(fd) == 0;
+    const int error = errno;
+    out.close();
+    ::close(fd);
+    if (!written || ::rename(temporary.constData(), file.constData()) != 0) {
+        const int failure = written ? errno : error;
+        ::unlink(temporary.constData());
+        return error_text(failure);
+    }
     if (!sync_folder(folder))
         return QStringLiteral("cannot sync the folder to disk");
     return {};
@@ -131,16 +159,18 @@ QString title_problem(const QString& title) {
 }
 
 QByteArray entry_text(const QString& title, const QString& executable) {
-    const QString text = QStringLiteral("[Desktop Entry]\n"
-                                        "Type=Application\n"
-                                        "Version=1.0\n"
-                                        "Name=%1\n"
-                                        "Exec=%2\n"
-                                        "Icon=%3\n"
-                                        "Terminal=false\n"
-                                        "X-GNOME-Autostart-enabled=true\n")
-                             .arg(escape_string_value(title), exec_argument(executable),
-                                  escape_string_value(file_name_of(executable)));
+    const QString text =
+        QStringLiteral("[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Version=1.0\n"
+                       "Name=%1\n"
+                       "TryExec=%2\n"
+                       "Exec=%3\n"
+                       "Icon=%4\n"
+                       "Terminal=false\n"
+                       "X-GNOME-Autostart-enabled=true\n")
+            .arg(escape_string_value(title), escape_string_value(executable),
+                 exec_argument(executable), escape_string_value(file_name_of(executable)));
     return text.toUtf8();
 }
 
@@ -164,7 +194,7 @@ bool disabled_by_user(const QByteArray& entry) {
     return false;
 }
 
-Outcome register_program(const QStringList& arguments, const QString& config_home) {
+Outcome register_program(const QStringList& arguments, const QByteArray& config_home) {
     if (arguments.size() < 2)
         return refused(QStringLiteral("usage: AddStart TITLE PATH..."));
     const QString& title = arguments.front();
@@ -180,20 +210,27 @@ Outcome register_program(const QStringList& arguments, const QString& config_hom
     if (!program.isFile() || !program.isExecutable())
         return refused(QStringLiteral("\"%1\" is not an executable file").arg(path));
     if (config_home.isEmpty())
-        return failed(QStringLiteral("no configuration folder (neither XDG_CONFIG_HOME nor HOME)"));
+        return failed(QStringLiteral("no configuration folder (no absolute XDG_CONFIG_HOME or "
+                                     "HOME, and the account names no home directory)"));
 
-    const QString folder = QDir::cleanPath(config_home + QStringLiteral("/autostart"));
-    const QString file = folder + u'/' + title + QStringLiteral(".desktop");
+    const QByteArray folder = config_home + "/autostart";
+    const QByteArray file = folder + '/' + title.toUtf8() + ".desktop";
+    const QString shown = platform::shown_path(file);
+    if (const QString reason = left_alone_because(file); !reason.isEmpty())
+        return {exit_ok, QStringLiteral("AddStart: \"%1\" %2, so it is yours to manage; it is "
+                                        "left as it is")
+                             .arg(shown, reason)};
     const QByteArray text = entry_text(title, path);
     if (const auto existing = read_existing(file)) {
         // Rewriting a current entry would only churn the disk at every launch.
         if (*existing == text || disabled_by_user(*existing))
             return {};
     }
-    if (!make_folder(folder))
-        return failed(QStringLiteral("cannot create the folder \"%1\"").arg(folder));
+    if (!platform::make_private_folders(folder))
+        return failed(
+            QStringLiteral("cannot create the folder \"%1\"").arg(platform::shown_path(folder)));
     if (const QString error = write_atomically(folder, file, text); !error.isEmpty())
-        return failed(QStringLiteral("cannot write \"%1\": %2").arg(file, error));
+        return failed(QStringLiteral("cannot write \"%1\": %2").arg(shown, error));
     // The entry is correct, but GLib and KIO look for the program before they undo the %%
     // escape, so GNOME and KDE skip it; say so rather than fail quietly at the next log-in.
     if (path.contains(u'%'))
@@ -214,15 +251,6 @@ std::optional<QStringList> decode_arguments(int argc, const char* const* argv) {
         arguments.push_back(std::move(text));
     }
     return arguments;
-}
-
-QString config_home() {
-    // Relative values are invalid by the base-directory rules; QStandardPaths would take them.
-    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (QDir::isAbsolutePath(configured))
-        return configured;
-    const QString home = qEnvironmentVariable("HOME");
-    return QDir::isAbsolutePath(home) ? home + QStringLiteral("/.config") : QString();
 }
 
 } // namespace kelvor::addstart

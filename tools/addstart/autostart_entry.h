@@ -27,7 +27,8 @@ QString exec_argument(const QString& path);
 // Why `title` cannot name an entry file, or an empty text when it can.
 QString title_problem(const QString& title);
 
-// The whole autostart entry for a program.
+// The whole autostart entry for a program. TryExec names the program too, so that once it is
+// removed (the package uninstalled, the build folder deleted) the desktop skips the entry.
 QByteArray entry_text(const QString& title, const QString& executable);
 
 // True when the user has switched the entry off (Hidden=true, or the GNOME switch set to
@@ -40,14 +41,12 @@ struct Outcome {
 };
 
 // AddStart TITLE PATH...: the extra words after TITLE are joined with single spaces into the
-// path. Writes <config_home>/autostart/TITLE.desktop unless it is already current or disabled.
-Outcome register_program(const QStringList& arguments, const QString& config_home);
+// path. Writes <config_home>/autostart/TITLE.desktop (config_home: the system's bytes) unless
+// it is already current or disabled, or is a link or special file, which is left to the user.
+Outcome register_program(const QStringList& arguments, const QByteArray& config_home);
 
 // The command-line arguments as text; nothing when one is not valid UTF-8, which a desktop
 // entry cannot hold.
 std::optional<QStringList> decode_arguments(int argc, const char* const* argv);
-
-// $XDG_CONFIG_HOME, or ~/.config when it is unset or not an absolute path.
-QString config_home();
 
 } // namespace kelvor::addstart

@@ -1,5 +1,6 @@
 // AddStart TITLE PATH...: makes the program at PATH start with the user's desktop.
 #include "autostart_entry.h"
+#include "platform/user_dirs.h"
 
 #include <cstdio>
 
@@ -7,7 +8,7 @@ int main(int argc, char* argv[]) {
     using namespace kelvor::addstart;
     const auto arguments = decode_arguments(argc, argv);
     const Outcome outcome =
-        arguments ? register_program(*arguments, config_home())
+        arguments ? register_program(*arguments, kelvor::platform::config_home())
                   : Outcome{exit_refused,
                             QStringLiteral("AddStart: an argument is not valid UTF-8 and cannot "
                                            "be written in a desktop entry")};

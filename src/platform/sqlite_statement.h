@@ -1,0 +1,85 @@
+#pragma once
+
+// The small layer over the SQLite C API that the store's files share.
+
+#include "platform/settings_store.h"
+
+#include <QString>
+#include <sqlite3.h>
+
+namespace kelvor::platform::sqlite {
+
+inline sqlite3_stmt* prepare(sqlite3* db, const char* sql, unsigned int flags) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db, sql, -1, flags, &stmt, nullptr) != SQLITE_OK) {
+        throw StoreError(QStringLiteral("cannot prepare a statement: %1")
+                             .arg(QString::fromUtf8(sqlite3_errmsg(db)))
+                             .toStdString());
+    }
+    return stmt;
+}
+
+// Runs `sql` (one or more statements); throws StoreError naming `shown_path` on failure.
+inline void execute(sqlite3* db, const char* sql, const QString& shown_path) {
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        const QString detail = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
+        sqlite3_free(message);
+        throw StoreError(
+            QStringLiteral("store access failed on %1: %2").arg(shown_path, detail).toStdString());
+    }
+}
+
+// One prepared statement for the length of a call: either a one-off, finalized at the end,
+// or one the store keeps, reset at the end so it holds no lock and is ready for the next call.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : db_(db), stmt_(prepare(db, sql, 0)), kept_(false) {}
+    // Compiling SQL is most of the CPU cost of a small read or write, so the statements every
+    // call uses are compiled once per connection.
+    Statement(sqlite3* db, sqlite3_stmt*& kept, const char* sql) : db_(db), kept_(true) {
+        if (kept == nullptr)
+            kept = prepare(db, sql, SQLITE_PREPARE_PERSISTENT);
+        stmt_ = kept;
+    }
+    ~Statement() {
+        if (kept_) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        } else {
+            sqlite3_finalize(stmt_);
+        }
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, const QString& text) {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(stmt_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // True while a row is available; throws on any error.
+    bool step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        throw StoreError(QStringLiteral("store access failed: %1")
+                             .arg(QString::fromUtf8(sqlite3_errmsg(db_)))
+                             .toStdString());
+    }
+    QString text(int column) const {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+        return QString::fromUtf8(data, sqlite3_column_bytes(stmt_, column));
+    }
+    int integer(int column) const { return sqlite3_column_int(stmt_, column); }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+    bool kept_;
+};
+
+} // namespace kelvor::platform::sqlite

@@ -1,0 +1,107 @@
+#include "platform/store_format.h"
+
+#include "platform/sqlite_statement.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+#include <map>
+
+namespace kelvor::platform {
+
+namespace {
+
+// A schema as (type, name, table, SQL) for every object, in a fixed order. The SQL is compared
+// without its spacing and case, so a schema typed by hand in an sqlite3 shell is recognised;
+// a missing constraint, an extra column, index, view or trigger is not. The statistics tables
+// that ANALYZE adds are left out: a user may run it on the store.
+using Schema = std::vector<QStringList>;
+
+QString comparable_sql(const QString& sql) {
+    static const QRegularExpression space_around_punctuation(QStringLiteral(" ?([(),]) ?"));
+    return sql.simplified().toUpper().replace(space_around_punctuation, QStringLiteral("\\1"));
+}
+
+Schema schema_of(sqlite3* db) {
+    sqlite::Statement s(db, "SELECT type, upper(name), upper(tbl_name), coalesce(sql, '')"
+                            " FROM sqlite_schema WHERE name NOT LIKE 'sqlite\\_stat%' ESCAPE '\\'"
+                            " ORDER BY 1, 2");
+    Schema schema;
+    while (s.step())
+        schema.push_back({s.text(0), s.text(1), s.text(2), comparable_sql(s.text(3))});
+    return schema;
+}
+
+int pragma_value(sqlite3* db, const char* pragma) {
+    sqlite::Statement s(db, pragma);
+    return s.step() ? s.integer(0) : 0;
+}
+
+// The schema each format makes, described by SQLite itself from an empty database in memory.
+const std::map<int, Schema>& expected_schemas() {
+    static const std::map<int, Schema> schemas = [] {
+        std::map<int, Schema> made;
+        for (const StoreFormat& format : store_formats()) {
+            sqlite3* db = nullptr;
+            sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
+            for (const char* statement : format.schema)
+                sqlite::execute(db, statement, QStringLiteral(":memory:"));
+            made.emplace(format.version, schema_of(db));
+            sqlite3_close_v2(db);
+        }
+        return made;
+    }();
+    return schemas;
+}
+
+} // namespace
+
+const std::vector<StoreFormat>& store_formats() {
+    static const std::vector<StoreFormat> formats = {
+        {1,
+         {"CREATE TABLE IF NOT EXISTS settings ("
+          " seq INTEGER PRIMARY KEY,"
+          " app TEXT NOT NULL,"
+          " section TEXT NOT NULL,"
+          " key TEXT NOT NULL,"
+          " value TEXT NOT NULL,"
+          " UNIQUE (app, section, key))"}},
+    };
+    return formats;
+}
+
+StoreContents classify_store(sqlite3* db, const QString& shown_path) {
+    StoreContents found;
+    found.version = pragma_value(db, "PRAGMA user_version");
+    found.application_id = pragma_value(db, "PRAGMA application_id");
+    const Schema schema = schema_of(db);
+    if (found.application_id == 0 && found.version == 0 && schema.empty())
+        return found;
+    found.kind = StoreContents::Kind::foreign;
+    if (found.application_id != 0 && found.application_id != kelvor_application_id) {
+        found.problem =
+            QStringLiteral("%1 is not a Kelvor store (it is marked as another program's)")
+                .arg(shown_path);
+        return found;
+    }
+    if (const auto expected = expected_schemas().find(found.version);
+        expected != expected_schemas().end() && expected->second == schema) {
+        found.kind = StoreContents::Kind::kelvor;
+        return found;
+    }
+    found.problem =
+        QStringLiteral("%1 is not a Kelvor store (unexpected tables or version)").arg(shown_path);
+    return found;
+}
+
+void create_current_schema(sqlite3* db, const QString& shown_path) {
+    const StoreFormat& current = store_formats().back();
+    for (const char* statement : current.schema)
+        sqlite::execute(db, statement, shown_path);
+    const QByteArray stamp = QStringLiteral("PRAGMA user_version = %1; PRAGMA application_id = %2")
+                                 .arg(current.version)
+                                 .arg(kelvor_application_id)
+                                 .toUtf8();
+    sqlite::execute(db, stamp.constData(), shown_path);
+}
+
+} // namespace kelvor::platform

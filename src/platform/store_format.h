@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+struct sqlite3;
+
+// What a Kelvor store file is: every format this program knows, and how a database is told to
+// be one of them by reading alone.
+namespace kelvor::platform {
+
+// SQLite's application_id in the header of every store Kelvor makes: "KLVR" in ASCII.
+inline constexpr int kelvor_application_id = 0x4B4C5652;
+
+// One format of the store: the user_version it carries and the statements that make its
+// schema, exactly as they were run when such stores were made.
+struct StoreFormat {
+    int version;
+    std::vector<const char*> schema;
+};
+
+// Every format this program opens, oldest first; new stores get the last one.
+const std::vector<StoreFormat>& store_formats();
+
+// Whose a database is.
+struct StoreContents {
+    enum class Kind {
+        empty,  // nothing in it at all: no schema, user_version and application_id 0
+        kelvor, // the schema of a known format, exactly, under its user_version
+        foreign,
+    };
+    Kind kind = Kind::empty;
+    int version = 0;        // user_version
+    int application_id = 0; // 0 in stores of the first release
+    QString problem;        // foreign: why, for the user
+};
+
+// Reads the schema, user_version and application_id of `db` and nothing else. A file that is
+// marked as another program's (application_id), or holds anything other than exactly a known
+// format's schema, is foreign. Throws StoreError when the database cannot be read at all.
+StoreContents classify_store(sqlite3* db, const QString& shown_path);
+
+// Makes the newest format's schema with its user_version and Kelvor's application_id, inside
+// the caller's transaction.
+void create_current_schema(sqlite3* db, const QString& shown_path);
+
+} // namespace kelvor::platform
