@@ -5,7 +5,7 @@ KELVOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian packages to build Kelvor, run it, and run its tests.
 KELVOR_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
-    libsqlite3-dev libgtest-dev libgmock-dev)
+    libsqlite3-dev libxcb1-dev libgtest-dev libgmock-dev)
 KELVOR_RUN_PACKAGES=(libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core)
 # openbox: a real window manager for the frame tests; qt6-gtk-platformtheme: GTK's themes, a
 # dark one among them, for Qt programs; libsm-dev, libice-dev: the test-only session manager
@@ -17,9 +17,8 @@ KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the install test runs on the package when it is there: lintian.
 KELVOR_PACKAGE_CHECK_PACKAGES=(lintian)
 # What bench/run needs besides the build: an X server, the map watcher's libxcb headers,
-# strace for wake-up and fsync counts, procps for pgrep, valgrind to count instructions, xdotool
-# to see when a window counted under valgrind is up.
-KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils xdotool libxcb1-dev strace procps valgrind)
+# strace for wake-up and fsync counts, procps for pgrep, valgrind to count instructions.
+KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps valgrind)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

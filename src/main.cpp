@@ -42,9 +42,9 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     display_check.release();
     QApplication::setApplicationName(QStringLiteral("Kelvor"));
-    // Task bars find the stopwatch through the desktop entry, or else through the windows' icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("kelvor"));
-    QApplication::setWindowIcon(kelvor_icon());
+    // Task bars find the stopwatch through the desktop entry, or else through the windows' icon,
+    // which the bar sets once it is on the screen.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kelvor.kelvor"));
     QApplication::setQuitOnLastWindowClosed(true);
     // From here a log-off or kill signal waits for the event loop. Until the session runs, the
     // only loop is that of a start-up error box, and the signal ends the program.
@@ -85,6 +85,7 @@ int main(int argc, char* argv[]) {
     try {
         bar.Form_Load();
     } catch (const platform::StoreError& error) {
+        bar.hide();
         platform::report_fatal(QString::fromStdString(error.what()));
         return 1;
     }
@@ -97,6 +98,5 @@ int main(int argc, char* argv[]) {
     // A display that goes first (a log-off without a session manager) ends the process from
     // inside Qt, without closing the bar.
     const platform::AtExit book_at_exit([&bar] { bar.Form_Unload(); });
-    bar.show();
     return app.exec();
 }

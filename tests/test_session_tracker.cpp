@@ -35,7 +35,8 @@ struct Runs {
 TEST(SessionStart, FirstStartEverWritesTheInitialState) {
     Runs run;
     SessionTracker tracker(run.temp.store(), run.clock);
-    const auto place = tracker.start();
+    const auto place = tracker.window_place();
+    tracker.start();
     EXPECT_EQ(place.top, 0);
     EXPECT_EQ(place.left, 4000);
     EXPECT_EQ(run.get("Stat", "nb_session"), "1");
@@ -54,9 +55,9 @@ TEST(SessionStart, PlacesTheWindowFromTheStore) {
     Runs run;
     run.temp.store().write("Init", "Top", "-450");
     run.temp.store().write("Init", "Left", "123456");
-    EXPECT_EQ(SessionTracker(run.temp.store(), run.clock).start().top, -450);
+    EXPECT_EQ(SessionTracker(run.temp.store(), run.clock).window_place().top, -450);
     run.temp.store().write("Init", "Top", "not a number");
-    const auto place = SessionTracker(run.temp.store(), run.clock).start();
+    const auto place = SessionTracker(run.temp.store(), run.clock).window_place();
     EXPECT_EQ(place.top, 0);
     EXPECT_EQ(place.left, 123456);
 }

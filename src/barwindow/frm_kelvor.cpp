@@ -1,5 +1,6 @@
 #include "barwindow/frm_kelvor.h"
 
+#include "platform/display.h"
 #include "platform/process_starter.h"
 #include "platform/settings_store.h"
 #include "platform/system_colours.h"
@@ -165,7 +166,6 @@ frmKelvor::frmKelvor(const Services& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(services),
       session_(services.store, services.clock) {
     setWindowTitle(QStringLiteral("Kelvor"));
-    setWindowIcon(kelvor_icon());
     setFixedSize(platform::twips_to_pixels(1680), platform::twips_to_pixels(225));
 
     Label1 = new QLabel(QStringLiteral("Elapsed (min.):"), this);
@@ -193,8 +193,16 @@ frmKelvor::~frmKelvor() = default;
 
 void frmKelvor::Form_Load() {
     Register_at_startup();
-    place_at(reachable(session_.start()));
+    place_at(reachable(session_.window_place()));
+    // The start sequence ends with a sync to the disk, which takes milliseconds on a disk that
+    // is busy, as it is at log-in; the bar is sent to the screen first.
+    show();
+    platform::flush_display();
+    session_.start();
     Timer1->start();
+    // The icon theme's look-up costs more than the rest of a start together, so the stopwatch
+    // comes once the event loop runs, with the bar already drawn.
+    QTimer::singleShot(0, this, [] { QApplication::setWindowIcon(kelvor_icon()); });
 }
 
 void frmKelvor::place_at(const session::WindowPlace& place) {

@@ -24,8 +24,8 @@ public:
     explicit frmKelvor(const Services& services, QWidget* parent = nullptr);
     ~frmKelvor() override;
 
-    // Start-up registration, the start sequence and placement. Throws platform::StoreError
-    // when the store refuses the start; nothing is written then.
+    // Start-up registration, placement, showing, and the start sequence. Throws
+    // platform::StoreError when the store refuses the start; nothing is written then.
     void Form_Load();
 
     // Books the session; later calls do nothing. Runs when the bar closes, and at exit when

@@ -1,12 +1,15 @@
 #include "platform/display.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
 #include <QString>
 #include <QtGlobal>
+#include <QtGui/qguiapplication_platform.h>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace kelvor::platform {
 
@@ -65,6 +68,16 @@ void DisplayCheck::release() {
                                          message.category.isEmpty() ? nullptr
                                                                     : message.category.constData());
         qt_message_output(message.type, context, message.text);
+    }
+}
+
+void flush_display() {
+    // The offscreen platform answers for X11 too, with no connection.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    if (const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        if (xcb_connection_t* connection = x11->connection())
+            xcb_flush(connection);
     }
 }
 

@@ -16,4 +16,8 @@ public:
     void release();
 };
 
+// Sends what the program has asked of the display so far (a window to map, say) now, rather
+// than when the event loop next runs. Does nothing on a platform other than X11.
+void flush_display();
+
 } // namespace kelvor::platform

@@ -50,13 +50,15 @@ void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt)
 SessionTracker::SessionTracker(platform::SettingsStore& store, const platform::Clock& clock)
     : store_(store), clock_(clock) {}
 
-WindowPlace SessionTracker::start() {
-    WindowPlace place;
+WindowPlace SessionTracker::window_place() const {
+    return {.top = read_single(store_, names::init, names::top, 0),
+            .left = read_single(store_, names::init, names::left, 4000)};
+}
+
+void SessionTracker::start() {
     store_.transaction([&] {
         last_session_suffix.clear();
         minutes_elapsed_current_session = 0;
-        place.top = read_single(store_, names::init, names::top, 0);
-        place.left = read_single(store_, names::init, names::left, 4000);
         add_to_number(store_, names::stat, names::nb_session, 1);
 
         if (store_.read(names::stat, names::debuted, names::no) == names::yes) {
@@ -80,7 +82,6 @@ WindowPlace SessionTracker::start() {
             store_.write(names::stat, names::creator_name, names::creator_signature);
         }
     });
-    return place;
 }
 
 qint32 SessionTracker::session_seconds() const {

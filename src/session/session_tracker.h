@@ -28,8 +28,11 @@ class SessionTracker {
 public:
     SessionTracker(platform::SettingsStore& store, const platform::Clock& clock);
 
+    // Where the bar opens: read before the start sequence, so that the bar can be on its way to
+    // the screen while the start sequence waits for the disk.
+    WindowPlace window_place() const;
     // The start sequence after the single-copy test and start-up registration.
-    WindowPlace start();
+    void start();
     // One timer tick: the minute count goes up and the running seconds are saved.
     void tick();
     // Saves the running session's seconds, so an abrupt end loses only what came after.
