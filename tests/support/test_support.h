@@ -62,6 +62,10 @@ public:
 // program that was stopped: a -wal and -shm stay beside the file. False when the SQL failed.
 bool run_sql_and_stop(const QString& path, const char* sql);
 
+// Turns the store at `path` into one of the first format, as the first release kept it: no
+// session history and no index, user_version 1. Its settings stay as they are.
+void downgrade_to_first_format(const QString& path);
+
 // A day and time, local.
 QDateTime at(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);
 
