@@ -201,6 +201,29 @@ Time-usage ratio around: 0.608 %
     }
 ]
 )"},
+        {"a start edited by hand: kept, and quoted where CSV needs it",
+         [](const QString& path) {
+             three_sessions(path);
+             sqlite3* db = nullptr;
+             sqlite3_open(QFile::encodeName(path).constData(), &db);
+             sqlite3_exec(db,
+                          "UPDATE sessions SET started = 'late, \"very\"' || char(10) || 'late' "
+                          "WHERE id = 1; UPDATE sessions SET started = '2000-02-30T09:00:00' "
+                          "WHERE id = 2",
+                          nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+         },
+         [](auto& store) { return sessions_of(store, Format::csv); },
+         "start,seconds,ending\r\n"
+         "\"late, \"\"very\"\"\nlate\",3725,properly\r\n"
+         "2000-02-30T09:00:00,120,crashed\r\n"
+         "2000-04-01T08:00:00+02:00,30,running\r\n"},
+        {"... shown as a window shows it", nullptr,
+         [](auto& store) { return sessions_of(store, Format::plain); },
+         "Started              Length           Ending\n"
+         "late, \"very\" late    1 h 2 min 5 sec  properly\n"
+         "2000-02-30T09:00:00  2 min 0 sec      crashed\n"
+         "01/04/2000 08:00:00  30 sec           running\n"},
         {"sessions since a day", three_sessions,
          [](auto& store) {
              return sessions_of(store, Format::csv, true, {2000, 3, 26});

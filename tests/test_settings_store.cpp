@@ -153,8 +153,10 @@ TEST(SettingsStore, RefusesForeignFilesUntouched) {
          [](const QString& p) { make_database(p, "CREATE TABLE songs (title TEXT);"); }},
         {"a store of a newer Kelvor",
          [](const QString& p) {
-             make_database(p, "CREATE TABLE settings (seq INTEGER PRIMARY KEY);"
-                              "PRAGMA user_version = 3; PRAGMA application_id = 1263293010;");
+             make_database(p, ("CREATE TABLE settings (seq INTEGER PRIMARY KEY);"
+                               "PRAGMA user_version = 3; PRAGMA application_id = " +
+                               QByteArray::number(kelvor::platform::kelvor_application_id))
+                                  .constData());
          }},
         {"truncated store",
          [](const QString& p) {

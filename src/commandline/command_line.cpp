@@ -95,6 +95,44 @@ void note(const QString& text) {
     std::fprintf(stderr, "kelvor: %s\n", text.toLocal8Bit().constData());
 }
 
+// What a request prints from an open store; notes go to stderr on the way.
+QByteArray figures(const Request& request, platform::SqliteSettingsStore& store,
+                   const platform::StoreLocation& location) {
+    namespace names = session::names;
+    // A session runs when a copy holds the lock and the store says so; a copy that holds the
+    // lock after its session was booked (it is ending) has none.
+    const bool running = platform::InstanceLock::is_held(location.lock_path) &&
+                         store.read(names::stat, names::debuted, names::no) == names::yes;
+    switch (request.action) {
+    case Request::Action::report: {
+        const platform::SystemClock clock;
+        return report_output(store, clock,
+                             running ? std::optional(session::saved_session_seconds(store))
+                                     : std::nullopt,
+                             QLocale());
+    }
+    case Request::Action::months:
+        return months_output(store, request.format);
+    default:
+        break;
+    }
+    const auto history = session::read_session_history(store, running);
+    if (!history) {
+        note(store_note(location, "no session history yet: this store was kept by an earlier "
+                                  "Kelvor, and its history starts at Kelvor's next start"));
+        return sessions_output({}, request.format);
+    }
+    if (const double before_history =
+            session::read_number(store, names::stat, names::nb_session, 0) -
+            double(history->size());
+        before_history > 0) {
+        note(QStringLiteral("the history starts when this store was upgraded; the %1 sessions "
+                            "before count only in the totals (--report)")
+                 .arg(before_history, 0, 'f', 0));
+    }
+    return sessions_output(*history, request.format, request.since);
+}
+
 int print_figures(const Request& request) {
     const platform::StoreLocation location = platform::StoreLocation::standard();
     if (const QString problem = platform::store_directory_problem(location.directory);
@@ -102,58 +140,21 @@ int print_figures(const Request& request) {
         platform::report_fatal(problem);
         return 1;
     }
-    std::optional<platform::SqliteSettingsStore> store;
+    // Everything is read before anything is printed: a store that fails half-way prints no
+    // half table.
     try {
-        store.emplace(location.store_path, platform::SqliteSettingsStore::Access::read_only);
+        platform::SqliteSettingsStore store(location.store_path,
+                                            platform::SqliteSettingsStore::Access::read_only);
+        if (store.found_format() == 0) {
+            // The tables of an empty store follow: nothing, a CSV header, or "[]".
+            note(store_note(location, "no figures yet: Kelvor has not recorded a session"));
+            if (request.action == Request::Action::report)
+                return 0;
+        }
+        print(figures(request, store, location));
     } catch (const platform::StoreError& error) {
         platform::report_fatal(QString::fromStdString(error.what()));
         return 1;
-    }
-    if (store->found_format() == 0) {
-        // The tables of an empty store follow: nothing, a CSV header, or "[]".
-        note(store_note(location, "no figures yet: Kelvor has not recorded a session"));
-        if (request.action == Request::Action::report)
-            return 0;
-    }
-    namespace names = session::names;
-    // A session runs when a copy holds the lock and the store says so; a copy that holds the
-    // lock after its session was booked (it is ending) has none.
-    const bool running = platform::InstanceLock::is_held(location.lock_path) &&
-                         store->read(names::stat, names::debuted, names::no) == names::yes;
-    switch (request.action) {
-    case Request::Action::report: {
-        const platform::SystemClock clock;
-        print(report_output(*store, clock,
-                            running ? std::optional(session::saved_session_seconds(*store))
-                                    : std::nullopt,
-                            QLocale()));
-        break;
-    }
-    case Request::Action::months:
-        print(months_output(*store, request.format));
-        break;
-    case Request::Action::sessions: {
-        const auto history = session::read_session_history(*store, running);
-        if (!history) {
-            note(store_note(location, "no session history yet: this store was kept by an "
-                                      "earlier Kelvor, and its history starts at Kelvor's "
-                                      "next start"));
-            print(sessions_output({}, request.format));
-            break;
-        }
-        const double before_history =
-            session::read_number(*store, names::stat, names::nb_session, 0) -
-            double(history->size());
-        if (before_history > 0) {
-            note(QStringLiteral("the history starts when this store was upgraded; the %1 "
-                                "sessions before count only in the totals (--report)")
-                     .arg(before_history, 0, 'f', 0));
-        }
-        print(sessions_output(*history, request.format, request.since));
-        break;
-    }
-    default:
-        break;
     }
     return 0;
 }

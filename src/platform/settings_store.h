@@ -20,9 +20,10 @@ using SettingList = std::vector<std::pair<QString, QString>>;
 
 // One session of the store's history, as stored.
 struct StoredSession {
-    QString started; // ISO 8601 with the UTC offset of its moment
+    enum class Ending { running, proper, crashed }; // stored as these words
+    QString started;                                // ISO 8601 with the UTC offset of its moment
     qint32 seconds = 0;
-    QString ending; // "running", "proper" or "crashed"
+    Ending ending = Ending::running;
 };
 
 // Raised when the store cannot be opened, is not ours, or a statement fails.

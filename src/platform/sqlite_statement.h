@@ -78,6 +78,11 @@ public:
         const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
         return QString::fromUtf8(data, sqlite3_column_bytes(stmt_, column));
     }
+    // The UTF-8 bytes of a column, valid until the next step.
+    QByteArrayView bytes(int column) const {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+        return {data, sqlite3_column_bytes(stmt_, column)};
+    }
     int integer(int column) const { return sqlite3_column_int(stmt_, column); }
     qint64 integer64(int column) const { return sqlite3_column_int64(stmt_, column); }
 

@@ -15,9 +15,10 @@ std::optional<std::vector<HistorySession>> read_session_history(platform::Settin
     std::optional<qint32> saved;
     for (platform::StoredSession& row : *stored) {
         HistorySession session{std::move(row.started), row.seconds, Ending::properly};
-        if (row.ending == QLatin1String("crashed")) {
+        using Stored = platform::StoredSession::Ending;
+        if (row.ending == Stored::crashed) {
             session.ending = Ending::crashed;
-        } else if (row.ending == QLatin1String("running")) {
+        } else if (row.ending == Stored::running) {
             if (!saved)
                 saved = saved_session_seconds(store);
             session.seconds = *saved;
