@@ -327,11 +327,12 @@ qint64 SqliteSettingsStore::add_running_session(const QString& started) {
     return sqlite3_last_insert_rowid(db_);
 }
 
-void SqliteSettingsStore::mark_running_sessions_crashed(qint32 seconds) {
+void SqliteSettingsStore::mark_running_session_crashed(qint32 seconds) {
     transaction([&] {
-        Statement s(
-            db_, crash_sessions_,
-            "UPDATE sessions SET ending = 'crashed', seconds = ?1 WHERE ending = 'running'");
+        // Only the last session can still run: found by its id, not by reading the history.
+        Statement s(db_, crash_sessions_,
+                    "UPDATE sessions SET ending = 'crashed', seconds = ?1 "
+                    "WHERE id = (SELECT max(id) FROM sessions) AND ending = 'running'");
         s.bind(1, qint64(seconds));
         s.step();
     });

@@ -49,8 +49,8 @@ public:
     // The session history, one row per session, written by the start and the end only.
     // A new session, running from `started` (ISO 8601); returns its id.
     virtual qint64 add_running_session(const QString& started) = 0;
-    // Every session still marked running ends as crashed, booked with `seconds`.
-    virtual void mark_running_sessions_crashed(qint32 seconds) = 0;
+    // The last session, if still marked running, ends as crashed, booked with `seconds`.
+    virtual void mark_running_session_crashed(qint32 seconds) = 0;
     // Session `id`, if still running, ends properly at `ended` (ISO 8601) after `seconds`.
     virtual void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) = 0;
     // Every session in the order they started; nullopt for a store of the first release,
@@ -80,7 +80,7 @@ public:
     std::optional<SettingList> list(const QString& section) override;
     void transaction(const std::function<void()>& body) override;
     qint64 add_running_session(const QString& started) override;
-    void mark_running_sessions_crashed(qint32 seconds) override;
+    void mark_running_session_crashed(qint32 seconds) override;
     void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
     std::optional<std::vector<StoredSession>> sessions() override;
 

@@ -67,7 +67,7 @@ WindowPlace SessionTracker::start() {
             add_to_number(store_, names::stat, names::nb_time_total, lost);
             Add_session_to_month(store_, clock_, lost);
             Add_crash_to_month(store_, clock_);
-            store_.mark_running_sessions_crashed(lost);
+            store_.mark_running_session_crashed(lost);
             last_session_suffix = QStringLiteral(" (crashed)");
         }
         last_session_duration = saved_session_seconds(store_);

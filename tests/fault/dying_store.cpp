@@ -41,8 +41,8 @@ qint64 DyingStore::add_running_session(const QString& started) {
     return id;
 }
 
-void DyingStore::mark_running_sessions_crashed(qint32 seconds) {
-    written([&] { real_.mark_running_sessions_crashed(seconds); });
+void DyingStore::mark_running_session_crashed(qint32 seconds) {
+    written([&] { real_.mark_running_session_crashed(seconds); });
 }
 
 void DyingStore::mark_session_ended(qint64 id, qint32 seconds, const QString& ended) {

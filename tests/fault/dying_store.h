@@ -32,7 +32,7 @@ public:
     void write(const QString& section, const QString& key, const QString& value) override;
     void transaction(const std::function<void()>& body) override;
     qint64 add_running_session(const QString& started) override;
-    void mark_running_sessions_crashed(qint32 seconds) override;
+    void mark_running_session_crashed(qint32 seconds) override;
     void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
     std::optional<std::vector<platform::StoredSession>> sessions() override {
         return real_.sessions();
