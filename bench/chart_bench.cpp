@@ -33,7 +33,7 @@ using namespace kelvor;
 namespace {
 
 constexpr int window_width_twips = 9600;
-// The picture of a first drawing covers the usable screen (the height fit comes after it);
+// A window whose height is fitted to a long history takes the usable screen's height;
 // a 1024-pixel screen less a panel is taken as that.
 constexpr int picture_height_pixels = 1000;
 

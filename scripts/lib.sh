@@ -7,10 +7,11 @@ KELVOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KELVOR_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
     libsqlite3-dev libgtest-dev libgmock-dev)
 KELVOR_RUN_PACKAGES=(libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core)
-# openbox: a real window manager for the frame tests; libsm-dev, libice-dev: the test-only
-# session manager that speaks XSMP to the real program.
+# openbox: a real window manager for the frame tests; qt6-gtk-platformtheme: GTK's themes, a
+# dark one among them, for Qt programs; libsm-dev, libice-dev: the test-only session manager
+# that speaks XSMP to the real program.
 KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
-    desktop-file-utils appstream libglib2.0-bin openbox libsm-dev libice-dev)
+    desktop-file-utils appstream libglib2.0-bin openbox qt6-gtk-platformtheme libsm-dev libice-dev)
 # What cpack needs to make the Debian package and compute its dependencies.
 KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the install test runs on the package when it is there: lintian.

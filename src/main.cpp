@@ -46,6 +46,9 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     display_check.release();
     QApplication::setApplicationName(QStringLiteral("Kelvor"));
+    // Task bars find the stopwatch through the desktop entry, or else through the windows' icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kelvor"));
+    QApplication::setWindowIcon(kelvor_icon());
     QApplication::setQuitOnLastWindowClosed(true);
     // From here a log-off or kill signal waits for the event loop. Until the session runs, the
     // only loop is that of a start-up error box, and the signal ends the program.

@@ -113,6 +113,12 @@ TEST(BarWindow, LayoutIsTheBorderlessStripWithTaskBarEntry) {
     EXPECT_EQ(bar.pos(), QPoint(266, 0));
     EXPECT_EQ(bar.Timer1->interval(), 60000);
     EXPECT_TRUE(bar.Timer1->isActive());
+    // The stopwatch, from the icon theme where Kelvor is installed, else built in.
+    const QIcon icon = bar.windowIcon();
+    EXPECT_TRUE(
+        icon.name() == "kelvor" ||
+        icon.pixmap(32).toImage() ==
+            QImage(":/icons/kelvor-32.png").convertToFormat(icon.pixmap(32).toImage().format()));
 }
 
 // What the user sees: the desktop colour behind texts in the title-bar text colour, every
@@ -324,24 +330,53 @@ TEST(BarWindow, ModalReportSwallowingTheReleaseLeavesTheDragOn) {
     b.expect_stored_at(start + QPoint(3, -1));
 }
 
-TEST(BarWindow, ReopensWhereItWasLastReleasedAlsoOffTheScreen) {
+// Partly off the screen is still within reach; on no screen at all the bar opens at the
+// first-run place, and the store keeps the place it had until the next release.
+TEST(BarWindow, ReopensWhereItWasLastReleasedUnlessOnNoScreen) {
     Bar b;
     EXPECT_EQ(b.bar->pos(), QPoint(266, 0));
     EXPECT_FALSE(b.fx.temp.store().list("Init").has_value()); // a start only reads the place
-    for (const QPoint travel : {QPoint(-300, 57), QPoint(-1000, -200), QPoint(3000, 2000)}) {
-        SCOPED_TRACE(::testing::Message() << travel.x() << "," << travel.y());
+    struct Release {
+        QPoint travel;
+        bool reopens_there;
+    };
+    // The offscreen platform's screen is 800 x 800 pixels.
+    const Release releases[] = {
+        {{-300, 57}, true}, {{-1000, -200}, false}, {{3000, 2000}, false}, {{533, 799}, true}};
+    for (const Release& release : releases) {
+        SCOPED_TRACE(::testing::Message() << release.travel.x() << "," << release.travel.y());
         const QPoint start = b.bar->pos();
         const QPoint pressed = b.bar->Label1->mapToGlobal(QPoint(9, 5));
         b.press(pressed);
-        b.move(pressed + travel);
-        b.release(pressed + travel);
+        b.move(pressed + release.travel);
+        b.release(pressed + release.travel);
         b.open();
-        EXPECT_EQ(b.bar->pos(), start + travel);
-        b.expect_stored_at(start + travel);
+        EXPECT_EQ(b.bar->pos(), release.reopens_there ? start + release.travel : QPoint(266, 0));
+        b.expect_stored_at(start + release.travel);
     }
     const auto init = b.fx.temp.store().list("Init");
     ASSERT_TRUE(init.has_value());
     ASSERT_EQ(init->size(), 2u);
     EXPECT_EQ(init->at(0).first, "Top"); // written first
     EXPECT_EQ(init->at(1).first, "Left");
+
+    struct Stored {
+        const char* left;
+        const char* top;
+        QPoint opens_at;
+    };
+    const Stored places[] = {{"1000000000", "0", {266, 0}},
+                             {"491520", "0", {266, 0}}, // where X11 wraps to -32768
+                             {"30000", "0", {266, 0}},  // on a wider screen only
+                             {"-1680", "300", {266, 0}},
+                             {"-1665", "11985", {-111, 799}}};
+    for (const Stored& place : places) {
+        SCOPED_TRACE(::testing::Message() << place.left << "," << place.top);
+        b.fx.temp.store().write("Init", "Left", place.left);
+        b.fx.temp.store().write("Init", "Top", place.top);
+        b.open();
+        EXPECT_EQ(b.bar->pos(), place.opens_at);
+        EXPECT_EQ(b.stored("Left"), place.left);
+        EXPECT_EQ(b.stored("Top"), place.top);
+    }
 }

@@ -92,3 +92,25 @@ TEST(PainterCanvas, ALongHistoryShowsExactlyThePartOfTheWholeChartInView) {
         }
     }
 }
+
+// The chart keeps its black texts: the window's colour behind them only where they read.
+TEST(ChartBackground, TheWindowColourWhereBlackTextReadsOnItElseWhite) {
+    const QColor white(255, 255, 255);
+    struct Case {
+        QColor window;
+        QColor chart;
+    };
+    const Case cases[] = {
+        {white, white},
+        {QColor(0xf6, 0xf5, 0xf4), QColor(0xf6, 0xf5, 0xf4)}, // a light theme
+        {QColor(0x75, 0x75, 0x75), QColor(0x75, 0x75, 0x75)}, // 4.56 : 1
+        {QColor(0x74, 0x74, 0x74), white},                    // 4.49 : 1
+        {QColor(0x2a, 0x82, 0xda), QColor(0x2a, 0x82, 0xda)}, // an accent blue, 5.3 : 1
+        {QColor(0, 0, 255), white},                           // 2.4 : 1
+        {QColor(0x3d, 0x3d, 0x3d), white},                    // dark themes
+        {QColor(0x24, 0x24, 0x24), white},
+        {QColor(0, 0, 0), white},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(chart_background(c.window), c.chart) << c.window.name().toStdString();
+}

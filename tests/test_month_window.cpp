@@ -1,15 +1,24 @@
+#include "monthwindow/chart_canvas.h"
 #include "monthwindow/frm_month_stat.h"
+#include "monthwindow/height_fit.h"
 #include "platform/twips.h"
 #include "support/test_support.h"
 
+#include <QApplication>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 using kelvor::frm_month_stat;
 using kelvor::testing::Fixture;
+
+// Readable failure messages.
+inline void PrintTo(QRect r, std::ostream* os) {
+    *os << r.width() << 'x' << r.height() << " at (" << r.x() << ", " << r.y() << ')';
+}
 
 namespace {
 
@@ -57,6 +66,26 @@ struct MonthWindowTest : ::testing::Test {
                window->Bou_qui_sert_a_rien_juste_a_prendre_le_focus_pour_que_cela_soit_joli
                    ->isVisible();
     }
+    // Of the rows of a chart of `count` months (record_months), those whose middle lies inside
+    // the window, and those of them that show their bar.
+    std::pair<int, int> rows_inside_and_drawn(int count) {
+        const QImage image = window->grab().toImage();
+        int inside = 0;
+        int drawn = 0;
+        for (const int first_row : {5, 5 + 4 * count + 8}) {
+            for (int i = 0; i < count; ++i) {
+                const int middle = (first_row + 4 * i + 2) * mm;
+                if (middle >= image.height())
+                    continue;
+                ++inside;
+                const QColor bar = image.pixelColor(42, middle);
+                drawn += bar == light_blue || bar == light_red;
+            }
+        }
+        return {inside, drawn};
+    }
+    // The chart's background, in the blank row that ends the first chart.
+    QColor chart_background_shown(int count) { return pixel(100 * mm, (5 + 4 * count + 2) * mm); }
     bool buttons_hidden() const {
         return window->Bou_down->isHidden() &&
                window->Bou_qui_sert_a_rien_juste_a_prendre_le_focus_pour_que_cela_soit_joli
@@ -207,4 +236,110 @@ TEST_F(MonthWindowTest, MonthsRemovedOrAStoreFailingWhileOpenNeverEndTheProgram)
     QTest::qWait(20);
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(w.height(), height);
+}
+
+// However the window is shown, sized and exposed, and whatever the theme does meanwhile, every
+// row inside the window is drawn, on the background the theme asks for.
+TEST_F(MonthWindowTest, EveryRowInsideTheWindowIsDrawnWhateverTheOrderOfEvents) {
+    const QPalette original = QApplication::palette();
+    QPalette dark = original;
+    dark.setColor(QPalette::Base, QColor(0x24, 0x24, 0x24));
+    struct Order {
+        const char* name;
+        std::function<void(frm_month_stat&)> steps;
+    };
+    const auto expose = [](frm_month_stat& w) { EXPECT_TRUE(QTest::qWaitForWindowExposed(&w)); };
+    const Order orders[] = {
+        {"shown, then exposed", [&](frm_month_stat& w) { w.show(), expose(w); }},
+        {"drawn before it is shown",
+         [&](frm_month_stat& w) { w.Form_Paint(), w.show(), expose(w); }},
+        {"made taller before its first exposure",
+         [&](frm_month_stat& w) { w.show(), w.resize(w.width(), w.height() + 150), expose(w); }},
+        {"shrunk, then given its height back",
+         [&](frm_month_stat& w) {
+             w.show(), expose(w);
+             const int height = w.height();
+             w.resize(w.width(), 60), QTest::qWait(10), w.resize(w.width(), height);
+         }},
+        {"the theme turns dark once it is drawn",
+         [&](frm_month_stat& w) {
+             w.show(), expose(w), QApplication::setPalette(dark), QTest::qWait(10);
+         }},
+        {"drawn under a dark theme from the start",
+         [&](frm_month_stat& w) { QApplication::setPalette(dark), w.show(), expose(w); }},
+    };
+    record_months(fx.temp.store(), 14);
+    window = std::make_unique<frm_month_stat>(fx.services(), &owner);
+    for (const Order& order : orders) {
+        SCOPED_TRACE(order.name);
+        window->load();
+        order.steps(*window);
+        QTest::qWait(10);
+        const auto [inside, drawn] = rows_inside_and_drawn(14);
+        EXPECT_EQ(inside, 28);
+        EXPECT_EQ(drawn, 28);
+        EXPECT_EQ(chart_background_shown(14), kelvor::monthwindow::chart_background(
+                                                  QApplication::palette().color(QPalette::Base)));
+        window->close();
+        QApplication::setPalette(original);
+    }
+}
+
+// The height fit on any frame, screen and place: the rows it leaves below the window's top
+// can be seen once the buttons are gone, and the window lies on the screen.
+TEST(HeightFit, CountsTheFrameAndKeepsTheWindowOnTheScreen) {
+    using kelvor::monthwindow::fitted_frame;
+    using kelvor::monthwindow::rest_of_chart_in_view;
+    const QRect screen(0, 0, 1024, 768);
+    const QMargins none;
+    const QMargins openbox(1, 20, 1, 5);
+    struct Fit {
+        int chart_end;
+        QRect frame;
+        QMargins margins;
+        QRect available;
+        QRect fitted;
+    };
+    const Fit fits[] = {
+        {41, {24, 100, 579, 386}, none, screen, {24, 100, 579, 172}},    // three months, unframed
+        {41, {23, 100, 581, 411}, openbox, screen, {23, 100, 581, 172}}, // framed
+        {41, {23, -20, 581, 197}, openbox, screen, {23, 0, 581, 172}},   // title bar off the top
+        {41, {23, 100, 581, 411}, {1, 40, 1, 5}, screen, {23, 100, 581, 189}},     // a taller one
+        {337, {23, 300, 581, 411}, openbox, screen, {23, 0, 581, 768}},            // forty months
+        {337, {23, 0, 581, 411}, openbox, {0, 30, 1024, 738}, {23, 30, 581, 738}}, // top panel
+        {129, {23, 500, 581, 411}, openbox, screen, {23, 244, 581, 524}},          // low down
+    };
+    for (const Fit& f : fits)
+        EXPECT_EQ(fitted_frame(f.chart_end, f.frame, f.margins, f.available), f.fitted)
+            << "row " << &f - fits;
+
+    struct View {
+        int chart_end;
+        QRect client;
+        bool in_view;
+    };
+    // The last row's lowest millimetre may be cut: its texts and bar ends lie above.
+    const View views[] = {
+        {41, {24, 20, 579, 147}, true},   // three months under openbox's frame
+        {41, {24, 40, 579, 132}, false},  // under a taller title bar
+        {197, {24, 20, 579, 743}, false}, // forty months after two clicks
+        {127, {24, 20, 579, 743}, true},  // and after three
+        {41, {24, 600, 579, 400}, true},  // partly below the screen
+        {129, {24, 500, 579, 524}, false},
+    };
+    for (const View& v : views)
+        EXPECT_EQ(rest_of_chart_in_view(v.chart_end, v.client, screen), v.in_view)
+            << "row " << &v - views;
+}
+
+// The window never grows beyond the screens, even when something else than a window manager
+// resizes it: a larger window shows nothing more, and would cost its whole size in memory.
+TEST_F(MonthWindowTest, NeverLargerThanTheScreens) {
+    record_months(fx.temp.store(), 3);
+    auto& w = open();
+    const QSize screen = w.screen()->virtualSize();
+    EXPECT_EQ(w.maximumSize(), screen);
+    w.windowHandle()->resize(32767, 32767);
+    QTest::qWait(10);
+    EXPECT_EQ(w.size(), screen);
 }

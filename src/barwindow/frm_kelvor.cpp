@@ -12,6 +12,7 @@
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 
@@ -122,10 +123,18 @@ QFont font_fitting(QFont font, const QString& text, QSize box) {
 
 } // namespace
 
+QIcon kelvor_icon() {
+    QIcon built_in;
+    built_in.addFile(QStringLiteral(":/icons/kelvor-16.png"), QSize(16, 16));
+    built_in.addFile(QStringLiteral(":/icons/kelvor-32.png"), QSize(32, 32));
+    return QIcon::fromTheme(QStringLiteral("kelvor"), built_in);
+}
+
 frmKelvor::frmKelvor(const Services& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(services),
       session_(services.store, services.clock) {
     setWindowTitle(QStringLiteral("Kelvor"));
+    setWindowIcon(kelvor_icon());
     setFixedSize(platform::twips_to_pixels(1680), platform::twips_to_pixels(225));
 
     Label1 = new QLabel(QStringLiteral("Elapsed (min.):"), this);
@@ -153,12 +162,24 @@ frmKelvor::~frmKelvor() = default;
 
 void frmKelvor::Form_Load() {
     Register_at_startup();
-    place_at(session_.start());
+    place_at(reachable(session_.start()));
     Timer1->start();
 }
 
 void frmKelvor::place_at(const session::WindowPlace& place) {
     move(platform::twips_to_pixels(place.left), platform::twips_to_pixels(place.top));
+}
+
+// A place stored on a larger desktop, or edited by hand, could leave the bar out of reach for
+// good: with no way to drag it back, it would never again be released anywhere else.
+session::WindowPlace frmKelvor::reachable(const session::WindowPlace& stored) const {
+    const QRect strip(platform::twips_to_pixels(stored.left), platform::twips_to_pixels(stored.top),
+                      width(), height());
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry().intersects(strip))
+            return stored;
+    }
+    return {};
 }
 
 session::WindowPlace frmKelvor::current_place() const {

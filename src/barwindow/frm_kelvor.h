@@ -3,6 +3,7 @@
 #include "platform/services.h"
 #include "session/session_tracker.h"
 
+#include <QIcon>
 #include <QWidget>
 
 class QLabel;
@@ -11,6 +12,9 @@ class QTimer;
 namespace kelvor {
 
 class frm_month_stat;
+
+// Kelvor's stopwatch: the icon theme's "kelvor" where Kelvor is installed, else the built-in one.
+QIcon kelvor_icon();
 
 // The bar: a borderless strip showing the minutes of the running session. Its life is the
 // session's life: Form_Load starts the session, Form_Unload (on close) books it.
@@ -71,6 +75,8 @@ private:
     void Timer1_Timer();
     void Register_at_startup();
     void place_at(const session::WindowPlace& place);
+    // The stored place, or the first-run place when the bar would be on no screen there.
+    session::WindowPlace reachable(const session::WindowPlace& stored) const;
     session::WindowPlace current_place() const;
     void save_place();
     void apply_system_colours();

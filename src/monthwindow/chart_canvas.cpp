@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QPen>
 #include <algorithm>
+#include <cmath>
 
 namespace kelvor::monthwindow {
 
@@ -23,6 +24,26 @@ QColor rgb(PaletteColour colour) {
         return {255, 0, 0};
     }
     return {0, 0, 0};
+}
+
+namespace {
+
+// The relative luminance of a screen colour: 0 for black, 1 for white.
+double relative_luminance(QColor colour) {
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = colour.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) +
+           0.0722 * linear(rgb.blueF());
+}
+
+} // namespace
+
+QColor chart_background(QColor window_colour) {
+    constexpr double least_contrast = 4.5;
+    const double contrast_with_black = (relative_luminance(window_colour) + 0.05) / 0.05;
+    return contrast_with_black >= least_contrast ? window_colour : QColor(Qt::white);
 }
 
 QFont chart_font(const QString& family, double points) {

@@ -16,6 +16,10 @@ namespace kelvor::monthwindow {
 enum class PaletteColour { black = 0, blue = 1, red = 4, light_blue = 9, light_red = 12 };
 QColor rgb(PaletteColour colour);
 
+// The chart's texts are black: it is drawn on the window's colour where black text reads on
+// it (a contrast of at least 4.5 : 1, as for body text), else on white.
+QColor chart_background(QColor window_colour);
+
 // What the month chart draws on. Every coordinate is in millimetres from the top-left corner
 // of the window's client area, y downwards: the chart's geometry reads as its design gives it,
 // and tests record it exactly.

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QMargins>
 #include <optional>
 
 class QPushButton;
@@ -45,22 +46,35 @@ public:
     int scroll_offset = 0;
 
 protected:
+    void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     // The chart's final y, none when the store failed half-way.
-    std::optional<int> draw_picture(int window_width_twips, bool fit_pending);
+    std::optional<int> draw_picture(int window_width_twips);
+    // Whether the picture holds everything of the window that can be on the screen.
+    bool picture_holds_view() const;
+    QSize picture_size() const;
     void fit_height(int y);
+    // The window manager frames a window only after it is first shown, and may change the frame
+    // later: the last fit is made again with the frame as it now is.
+    bool framed_since_fit() const;
+    void refit_when_framed();
+    QMargins frame_margins() const;
+    QRect available_area() const;
     int outer_width_twips() const;
     int outer_height_twips() const;
-    void set_outer_height_twips(int twips);
     QColor background() const;
 
     Services services_;
     QImage picture_;
     bool setting_height_ = false;
+    // The chart's end and the frame that the last fit of this opening counted.
+    std::optional<int> fitted_chart_end_;
+    QMargins fitted_margins_;
 };
 
 } // namespace kelvor

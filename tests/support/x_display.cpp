@@ -78,19 +78,21 @@ QStringList XDisplay::visible_windows_of(qint64 pid) const {
         .split('\n', Qt::SkipEmptyParts);
 }
 
+// xwininfo, not xdotool: xdotool adds a reparented window's offset inside its frame twice.
 QRect XDisplay::geometry(const QString& window) const {
     QRect r;
-    for (const QString& line :
-         run("xdotool", {"getwindowgeometry", "--shell", window}).split('\n')) {
-        const QString key = line.section('=', 0, 0);
-        const int value = line.section('=', 1).toInt();
-        if (key == "X")
+    if (window.isEmpty())
+        return r; // xwininfo would wait for a click on a window
+    for (const QString& line : run("xwininfo", {"-id", window}).split('\n')) {
+        const QString key = line.section(':', 0, 0).trimmed();
+        const int value = line.section(':', 1).trimmed().toInt();
+        if (key == "Absolute upper-left X")
             r.moveLeft(value);
-        else if (key == "Y")
+        else if (key == "Absolute upper-left Y")
             r.moveTop(value);
-        else if (key == "WIDTH")
+        else if (key == "Width")
             r.setWidth(value);
-        else if (key == "HEIGHT")
+        else if (key == "Height")
             r.setHeight(value);
     }
     return r;

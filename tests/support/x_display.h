@@ -41,7 +41,7 @@ public:
     QString run(const QString& program, const QStringList& arguments, int timeout_ms = 20000) const;
     // The ids of the visible windows of a process.
     QStringList visible_windows_of(qint64 pid) const;
-    // A window's geometry as xdotool reports it (the client area, in root coordinates).
+    // A window's client area, in root coordinates.
     QRect geometry(const QString& window) const;
     // The outer rectangle of a window's frame, read from the window manager's
     // _NET_FRAME_EXTENTS; the client geometry when there is no frame.
