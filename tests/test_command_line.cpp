@@ -474,14 +474,7 @@ TEST_P(OnEveryStore, PrintsWithoutDisplayAndChangesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, OnEveryStore, ::testing::ValuesIn(store_states),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             }
-                             return name;
-                         });
+                         kelvor::testing::NamedAfterCase());
 
 // Help, version and wrong arguments answer with or without a display, and create nothing: no
 // store, no lock, no autostart entry.

@@ -21,8 +21,8 @@ namespace {
 
 const QString version_text = QStringLiteral("kelvor " KELVOR_VERSION);
 
-// The options of every Qt program that take a value; flags such as -reverse need no entry to
-// be told apart from ours, but are listed too, so that they are not unknown.
+// The options every Qt program takes, with a value or without: they are the bar's, and its
+// QApplication reads them.
 const char* const toolkit_options_with_value[] = {
     "platform",    "platformpluginpath", "platformtheme",
     "plugin",      "qmljsdebugger",      "qwindowgeometry",

@@ -271,7 +271,7 @@ void SqliteSettingsStore::open_for_reading() {
 
 SqliteSettingsStore::~SqliteSettingsStore() {
     for (sqlite3_stmt* kept :
-         {read_, write_, list_, begin_, commit_, add_session_, crash_sessions_, end_session_})
+         {read_, write_, list_, begin_, commit_, add_session_, crash_session_, end_session_})
         sqlite3_finalize(kept);
     sqlite3_close_v2(db_);
 }
@@ -330,7 +330,7 @@ qint64 SqliteSettingsStore::add_running_session(const QString& started) {
 void SqliteSettingsStore::mark_running_session_crashed(qint32 seconds) {
     transaction([&] {
         // Only the last session can still run: found by its id, not by reading the history.
-        Statement s(db_, crash_sessions_,
+        Statement s(db_, crash_session_,
                     "UPDATE sessions SET ending = 'crashed', seconds = ?1 "
                     "WHERE id = (SELECT max(id) FROM sessions) AND ending = 'running'");
         s.bind(1, qint64(seconds));

@@ -109,7 +109,7 @@ private:
     sqlite3_stmt* begin_ = nullptr;
     sqlite3_stmt* commit_ = nullptr;
     sqlite3_stmt* add_session_ = nullptr;
-    sqlite3_stmt* crash_sessions_ = nullptr;
+    sqlite3_stmt* crash_session_ = nullptr;
     sqlite3_stmt* end_session_ = nullptr;
 };
 

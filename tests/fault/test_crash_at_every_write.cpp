@@ -343,13 +343,6 @@ TEST_P(CrashAtEveryWrite, DiskErrorAtAnyOperationFailsTheStepCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, CrashAtEveryWrite, ::testing::ValuesIn(scenarios),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             }
-                             return name;
-                         });
+                         kelvor::testing::NamedAfterCase());
 
 } // namespace

@@ -356,14 +356,7 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, HostileStore, ::testing::ValuesIn(hostile_cases),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             }
-                             return name;
-                         });
+                         kelvor::testing::NamedAfterCase());
 
 // Another program holds the store's write lock (an sqlite3 shell inside BEGIN EXCLUSIVE)
 // for longer than the program waits: the start gives up, changes nothing, and the next start,
