@@ -66,21 +66,25 @@ int pragma_value(sqlite3* db, const char* pragma) {
     return s.step() ? s.integer(0) : 0;
 }
 
-// The schema each format makes, described by SQLite itself from an empty database in memory.
-const std::map<int, Schema>& expected_schemas() {
-    static const std::map<int, Schema> schemas = [] {
-        std::map<int, Schema> made;
-        for (const StoreFormat& format : store_formats()) {
-            sqlite3* db = nullptr;
-            sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
-            for (const char* statement : format.schema)
-                sqlite::execute(db, statement, QStringLiteral(":memory:"));
-            made.emplace(format.version, schema_of(db));
-            sqlite3_close_v2(db);
-        }
-        return made;
-    }();
-    return schemas;
+// The schema a format makes, described by SQLite itself from an empty database in memory;
+// made when a store of that format is first met (a start meets one). Null for a format this
+// program does not know.
+const Schema* expected_schema(int version) {
+    static std::map<int, Schema> made;
+    if (const auto known = made.find(version); known != made.end())
+        return &known->second;
+    for (const StoreFormat& format : store_formats()) {
+        if (format.version != version)
+            continue;
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
+        for (const char* statement : format.schema)
+            sqlite::execute(db, statement, QStringLiteral(":memory:"));
+        Schema schema = schema_of(db);
+        sqlite3_close_v2(db);
+        return &made.emplace(version, std::move(schema)).first->second;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -119,8 +123,7 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
                             .arg(newest);
         return found;
     }
-    if (const auto expected = expected_schemas().find(found.version);
-        expected != expected_schemas().end() && expected->second == schema) {
+    if (const Schema* expected = expected_schema(found.version); expected && *expected == schema) {
         found.kind = StoreContents::Kind::kelvor;
         return found;
     }
