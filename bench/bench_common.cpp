@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/settings_store.h"
+#include "session/dates.h"
 #include "session/session_tracker.h"
 #include "session/store_names.h"
 
@@ -193,6 +194,25 @@ void seed_history(platform::SettingsStore& store, platform::SettableClock& clock
     first.start();
     clock.advance(3600);
     first.end();
+}
+
+void seed_sessions(platform::SettingsStore& store, const platform::SettableClock& clock, int months,
+                   int sessions) {
+    // In UTC: local times over a century make Qt look up every change of the time zone.
+    const QDateTime first = clock.now().toUTC().addMonths(-months);
+    const qint64 step = first.secsTo(clock.now()) / std::max(sessions, 1);
+    store.transaction([&] {
+        for (int i = 0; i < sessions; ++i) {
+            const QDateTime started = first.addSecs(step * i);
+            const qint32 seconds = 3000 + (i * 7919) % 1200;
+            const qint64 id = store.add_running_session(session::iso_date_time(started));
+            if (i % 10 == 9)
+                store.mark_running_session_crashed(seconds);
+            else
+                store.mark_session_ended(id, seconds,
+                                         session::iso_date_time(started.addSecs(seconds)));
+        }
+    });
 }
 
 double thread_cpu_us() {

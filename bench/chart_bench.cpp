@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sqlite3.h>
 #include <vector>
 
 using namespace kelvor;
@@ -100,6 +101,47 @@ public:
 private:
     QColor colour_;
 };
+
+// A copy of the store made by SQLite itself (the -wal included); without the index by
+// section, as the first release kept it, when `with_index` is false.
+QString store_copy(const QString& path, bool with_index) {
+    const QString copy = path + (with_index ? "-indexed" : "-first-format");
+    QFile::remove(copy);
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const QByteArray into = "VACUUM INTO '" + QFile::encodeName(copy) + "'";
+    sqlite3_exec(db, into.constData(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    if (!with_index) {
+        sqlite3_open(QFile::encodeName(copy).constData(), &db);
+        sqlite3_exec(db,
+                     "DROP INDEX settings_by_section; DROP TABLE sessions; "
+                     "PRAGMA user_version = 1",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    return copy;
+}
+
+// Median milliseconds of the chart's store reads (both charts' rows) on a store opened for
+// reading only, as another copy of Kelvor would, so that neither side is changed.
+double chart_reads_ms(const QString& path, int repetitions) {
+    namespace names = session::names;
+    platform::SqliteSettingsStore store(path, platform::SqliteSettingsStore::Access::read_only);
+    std::vector<double> times;
+    for (int i = 0; i < repetitions + 1; ++i) {
+        const double ms =
+            bench::time_us([&] {
+                session::read_month_chart_rows(store, names::month_nb_session,
+                                               names::month_nb_crash);
+                session::read_month_chart_rows(store, names::month_nb_time, names::month_longest);
+            }) /
+            1000;
+        if (i > 0)
+            times.push_back(ms);
+    }
+    return bench::median(times);
+}
 
 QImage fresh_picture() {
     QImage picture(platform::twips_to_pixels(window_width_twips), picture_height_pixels,
@@ -186,10 +228,12 @@ int main(int argc, char* argv[]) {
         }
         const double o = bench::median(ours_ms);
         const double b = bench::median(bare_ms);
+        const double indexed = chart_reads_ms(store_copy(path, true), repetitions);
+        const double plain = chart_reads_ms(store_copy(path, false), repetitions);
         std::printf("chart months=%d ours_ms=%.3f bare_ms=%.3f ratio=%.2f texts_ms=%.3f "
-                    "store_ms=%.3f bars=%zu cold_ms=%.3f\n",
+                    "store_ms=%.3f bars=%zu cold_ms=%.3f indexed_ms=%.3f unindexed_ms=%.3f\n",
                     months, o, b, o / b, bench::median(texts_ms), bench::median(store_ms),
-                    bars.size(), first_ms);
+                    bars.size(), first_ms, indexed, plain);
         std::fflush(stdout);
     }
     return 0;

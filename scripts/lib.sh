@@ -17,8 +17,9 @@ KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the install test runs on the package when it is there: lintian.
 KELVOR_PACKAGE_CHECK_PACKAGES=(lintian)
 # What bench/run needs besides the build: an X server, the map watcher's libxcb headers,
-# strace for wake-up and fsync counts, procps for pgrep, valgrind to count instructions.
-KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps valgrind)
+# strace for wake-up and fsync counts, procps for pgrep, valgrind to count instructions,
+# the sqlite3 shell as the floor of printing the session history.
+KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps valgrind sqlite3)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,4 +1,5 @@
 #include "barwindow/frm_kelvor.h"
+#include "commandline/command_line.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/display.h"
@@ -31,6 +32,9 @@ void prefer_x11_when_available() {
 
 int main(int argc, char* argv[]) {
     using namespace kelvor;
+    // The options print and leave before anything of the bar's start is touched.
+    if (const std::optional<int> status = commandline::run_command_line(argc, argv))
+        return *status;
     if (!has_display()) {
         std::fputs("kelvor: no graphical display (DISPLAY is not set); start it from a desktop "
                    "session\n",

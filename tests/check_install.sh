@@ -21,6 +21,12 @@ for size in 16 32; do
     actual=$(identify -format '%wx%h' "$prefix/share/icons/hicolor/${size}x${size}/apps/kelvor.png")
     [ "$actual" = "${size}x${size}" ] || { echo "the ${size}x${size} icon is $actual"; exit 1; }
 done
+# The manual pages format without a warning from groff (as lintian checks them).
+for page in kelvor AddStart; do
+    warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+        man --warnings -E UTF-8 -l -Tutf8 -Z "$prefix/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "man $page: $warnings"; exit 1; }
+done
 desktop-file-validate "$prefix/share/applications/org.kelvor.kelvor.desktop"
 appstreamcli validate-tree --no-net "$prefix"
 appstreamcli validate --strict --pedantic --no-net \

@@ -2,6 +2,7 @@
 #include "session/month_records.h"
 #include "session/session_tracker.h"
 #include "session/usage_report.h"
+#include "support/store_invariants.h"
 #include "support/test_support.h"
 
 #include <QFile>
@@ -269,10 +270,13 @@ TEST(SessionEnd, RetriesAFailingStoreAndBooksOnce) {
         int fails_for_ms; // -1: for good
         std::chrono::milliseconds patience;
         bool booked;
+        const char* table = "settings"; // whose updates fail
     };
     const Case cases[] = {
         {"writes fail for a second", 1000, std::chrono::seconds(30), true},
         {"writes fail longer than the end waits", -1, std::chrono::milliseconds(700), false},
+        {"the history's write fails for a second", 1000, std::chrono::seconds(30), true,
+         "sessions"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -285,11 +289,9 @@ TEST(SessionEnd, RetriesAFailingStoreAndBooksOnce) {
         // Another connection makes every write fail, as a full disk would.
         sqlite3* other = nullptr;
         ASSERT_EQ(sqlite3_open(QFile::encodeName(run.temp.path()).constData(), &other), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(other,
-                               "CREATE TRIGGER refuse BEFORE UPDATE ON settings "
-                               "BEGIN SELECT RAISE(ABORT, 'disk full'); END;",
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
+        const QByteArray trigger = QByteArray("CREATE TRIGGER refuse BEFORE UPDATE ON ") + c.table +
+                                   " BEGIN SELECT RAISE(ABORT, 'disk full'); END;";
+        ASSERT_EQ(sqlite3_exec(other, trigger.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
         std::thread other_program([&] {
             if (c.fails_for_ms >= 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(c.fails_for_ms));
@@ -311,6 +313,9 @@ TEST(SessionEnd, RetriesAFailingStoreAndBooksOnce) {
         run.start();
         EXPECT_EQ(run.get("Stat", "nb_session_crashed"), c.booked ? "<absent>" : "1");
         EXPECT_EQ(run.get("Stat", "nb_time_total"), c.booked ? "140" : "125");
+        // The history books it once too, ended or crashed.
+        EXPECT_TRUE(kelvor::testing::store_invariants_hold(
+            kelvor::testing::StoreDump::of_file(run.temp.path())));
     }
 }
 

@@ -134,7 +134,7 @@ TEST(SettingsStore, FileIsPrivateWalAndVersioned) {
     sqlite3_finalize(s);
     sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr);
     ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(s, 0), 1);
+    EXPECT_EQ(sqlite3_column_int(s, 0), 2);
     sqlite3_finalize(s);
     sqlite3_close(db);
 }
@@ -151,6 +151,13 @@ TEST(SettingsStore, RefusesForeignFilesUntouched) {
          [](const QString& p) { make_database(p, "CREATE TABLE settings (k TEXT, v TEXT);"); }},
         {"another program's database",
          [](const QString& p) { make_database(p, "CREATE TABLE songs (title TEXT);"); }},
+        {"a store of a newer Kelvor",
+         [](const QString& p) {
+             make_database(p, ("CREATE TABLE settings (seq INTEGER PRIMARY KEY);"
+                               "PRAGMA user_version = 3; PRAGMA application_id = " +
+                               QByteArray::number(kelvor::platform::kelvor_application_id))
+                                  .constData());
+         }},
         {"truncated store",
          [](const QString& p) {
              {
@@ -195,6 +202,8 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
                                set_nb_session)
                                   .constData());
          }},
+        {"a store of this release, with its history",
+         [](const QString& p) { SqliteSettingsStore(p).write("Stat", "nb_session", "12"); }},
         {"a first-release store stopped in its first session, its table in the -wal only",
          [](const QString& p) {
              ASSERT_TRUE(kelvor::testing::run_sql_and_stop(
@@ -219,11 +228,20 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
             SqliteSettingsStore reader(path, SqliteSettingsStore::Access::read_only);
             EXPECT_EQ(reader.read("Stat", "nb_session", "none"), "12");
             EXPECT_THROW(reader.write("Stat", "nb_session", "13"), StoreError);
+            EXPECT_EQ(reader.sessions().has_value(), reader.found_format() >= 2);
         }
         EXPECT_EQ(files(), before);
-        SqliteSettingsStore store(path);
-        EXPECT_EQ(store.read("Stat", "nb_session", "none"), "12");
-        store.write("Stat", "nb_session", "13");
+        {
+            // Upgraded at the first opening for writing, its settings as they were, with a
+            // history that starts with the next session.
+            SqliteSettingsStore store(path);
+            EXPECT_EQ(store.read("Stat", "nb_session", "none"), "12");
+            ASSERT_TRUE(store.sessions().has_value());
+            EXPECT_TRUE(store.sessions()->empty());
+            store.write("Stat", "nb_session", "13");
+        }
+        EXPECT_EQ(SqliteSettingsStore(path, SqliteSettingsStore::Access::read_only).found_format(),
+                  2);
     }
 }
 

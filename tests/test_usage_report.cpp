@@ -1,3 +1,4 @@
+#include "commandline/figures_output.h"
 #include "session/session_tracker.h"
 #include "session/usage_report.h"
 #include "support/expected_reports.h"
@@ -303,6 +304,12 @@ Do you want to see last months stats ?)"},
                                                QLocale(QLocale::English, QLocale::UnitedStates));
         EXPECT_EQ(text.toStdString(), c.text);
         EXPECT_EQ(text.split('\n').size(), 18);
+        // The command line prints the same lines, 1 and 4 to 16, while the session runs.
+        const QStringList lines = text.split('\n');
+        EXPECT_EQ(kelvor::commandline::report_output(temp.store(), clock, c.session_seconds,
+                                                     QLocale(QLocale::English))
+                      .toStdString(),
+                  (QStringList{lines[0]} + lines.mid(3, 13)).join('\n').toStdString() + "\n");
         EXPECT_FALSE(text.contains('\r'));
         EXPECT_FALSE(text.endsWith('\n'));
         EXPECT_EQ(everything(temp.store()), before) << "the text alone writes nothing";

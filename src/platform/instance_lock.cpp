@@ -15,6 +15,15 @@ namespace {
 
 const QString lock_name = QStringLiteral("the lock");
 
+// The whole file, as an open-file-description lock: unlike flock, another process can ask
+// whether it is held without taking it.
+struct flock whole_file(short type) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    return range;
+}
+
 } // namespace
 
 InstanceLock::InstanceLock(QByteArray lock_path) : path_(std::move(lock_path)) {}
@@ -47,8 +56,25 @@ InstanceLock::Result InstanceLock::try_acquire() {
                      .arg(shown_path(path_), QString::fromLocal8Bit(std::strerror(err)));
         return Result::failed;
     }
+    // The flock alone decides who runs (the first release takes only that); this second lock
+    // is for readers to see. Where the file system has no such locks, they see no copy.
+    struct flock visible = whole_file(F_WRLCK);
+    ::fcntl(fd, F_OFD_SETLK, &visible);
     fd_ = fd;
     return Result::acquired;
+}
+
+bool InstanceLock::is_held(const QByteArray& lock_path) {
+    // Opening a FIFO or a device could block or act; only the user's own regular file is read.
+    if (!own_file_problem(lock_path, lock_name).isEmpty())
+        return false;
+    const int fd = ::open(lock_path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct flock probe = whole_file(F_WRLCK);
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
 }
 
 } // namespace kelvor::platform

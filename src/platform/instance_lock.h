@@ -18,6 +18,9 @@ public:
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     Result try_acquire();
+    // Whether a running copy holds the lock at `lock_path`. Found without taking the lock or
+    // creating anything, so that a copy starting at the same moment is never turned away.
+    static bool is_held(const QByteArray& lock_path);
     // Why the last try_acquire failed, for the user.
     const QString& error() const { return error_; }
 

@@ -6,9 +6,11 @@
 #include "platform/user_dirs.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +30,12 @@ using Connection = std::unique_ptr<sqlite3, CloseConnection>;
 
 [[noreturn]] void refuse(const QString& why) {
     throw StoreError(why.toStdString());
+}
+
+// A number edited by hand into the history stays a length a duration text can show.
+qint32 clamped_to_int32(qint64 value) {
+    return qint32(std::clamp<qint64>(value, std::numeric_limits<qint32>::min(),
+                                     std::numeric_limits<qint32>::max()));
 }
 
 QString error_text(int error) {
@@ -59,6 +67,9 @@ Connection open_reader(const QByteArray& path, bool through_wal) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, busy_timeout_ms);
     sqlite3_extended_result_codes(db, 1);
+    // The integrity check and then the history read every page: mapped, they are read from
+    // the system's cache without a copy.
+    sqlite3_exec(db, "PRAGMA mmap_size = 268435456", nullptr, nullptr, nullptr);
     return reader;
 }
 
@@ -77,6 +88,12 @@ StoreContents classify_or_refuse(sqlite3* reader, const QString& shown) {
         refuse(QStringLiteral("%1 is not a Kelvor store (not an SQLite database, or damaged)")
                    .arg(shown));
     }
+}
+
+void refuse_unless_usable(const StoreContents& contents) {
+    if (contents.kind == StoreContents::Kind::foreign ||
+        contents.kind == StoreContents::Kind::newer)
+        refuse(contents.problem);
 }
 
 // Refuses, by throwing StoreError before a byte is written, anything that is not the user's
@@ -103,8 +120,7 @@ Inspection inspect(const QByteArray& path) {
     // stopped while it copied pages in from the -wal.
     Inspection found{Inspection::Found::database, {}, open_reader(path, false)};
     found.contents = classify_or_refuse(found.reader.get(), shown);
-    if (found.contents.kind == StoreContents::Kind::foreign)
-        refuse(found.contents.problem);
+    refuse_unless_usable(found.contents);
     constexpr qint64 wal_header_bytes = 32;
     found.complete = wal <= wal_header_bytes;
     if (!found.complete && size_of(path + "-shm") >= 0) {
@@ -116,8 +132,7 @@ Inspection inspect(const QByteArray& path) {
             found.complete = true;
         } catch (const StoreError&) {
         }
-        if (found.contents.kind == StoreContents::Kind::foreign)
-            refuse(found.contents.problem);
+        refuse_unless_usable(found.contents);
     }
     // A file with nothing in it may be only the start of what the -wal, or the journal of an
     // unfinished change, holds.
@@ -128,9 +143,9 @@ Inspection inspect(const QByteArray& path) {
     return found;
 }
 
-// Refuses a store whose pages do not hold together.
-void check_whole(sqlite3* db, const QString& shown) {
-    Statement check(db, "PRAGMA quick_check");
+// Refuses a store whose pages do not hold together: all of them, or those of the settings.
+void check_whole(sqlite3* db, const QString& shown, bool settings_only = false) {
+    Statement check(db, settings_only ? "PRAGMA quick_check(settings)" : "PRAGMA quick_check");
     if (!check.step() || check.text(0) != QLatin1String("ok"))
         refuse(QStringLiteral("%1 is damaged: %2").arg(shown, check.text(0)));
 }
@@ -198,7 +213,8 @@ SqliteSettingsStore::SqliteSettingsStore(const QString& path, Access access)
 void SqliteSettingsStore::open_for_writing() {
     Inspection found = inspect(native_path_);
     found.reader.reset();
-    if (found.found != Inspection::Found::database)
+    const bool was_there = found.found == Inspection::Found::database;
+    if (!was_there)
         create_store_file(native_path_);
     // Never SQLITE_OPEN_CREATE: the file is there, and is the one that was read.
     const int rc = sqlite3_open_v2(
@@ -215,19 +231,17 @@ void SqliteSettingsStore::open_for_writing() {
     // Once more through this connection, which sees what another program may have changed
     // since: the file was read to be ours, so SQLite may now use its -wal and -shm.
     const StoreContents contents = classify_or_refuse(db_, path_);
-    if (contents.kind == StoreContents::Kind::foreign)
-        refuse(contents.problem);
+    refuse_unless_usable(contents);
+    found_format_ = was_there ? contents.version : 0;
     check_whole(db_, path_);
     exec("PRAGMA journal_mode = WAL");
     exec("PRAGMA synchronous = FULL");
     if (contents.kind == StoreContents::Kind::empty) {
         transaction([this] { create_current_schema(db_, path_); });
-    } else if (contents.application_id == 0) {
-        // A store of the first release: marked as Kelvor's from now on.
-        transaction([this] {
-            exec(QByteArray("PRAGMA application_id = " + QByteArray::number(kelvor_application_id))
-                     .constData());
-        });
+    } else if (contents.version < store_formats().back().version || contents.application_id == 0) {
+        // An older store gets the newest format, and Kelvor's mark, in one transaction: its
+        // settings stay as they are, and its history starts with the next session.
+        transaction([&] { upgrade_to_current_schema(db_, contents.version, path_); });
     }
 }
 
@@ -237,8 +251,13 @@ void SqliteSettingsStore::open_for_reading() {
         if (!found.complete)
             refuse(
                 QStringLiteral("the store %1 cannot be read now without changing it").arg(path_));
-        check_whole(found.reader.get(), path_);
+        // A reader checks the settings only: the whole check costs time in proportion to the
+        // history (12 ms for 100 years of sessions), which a reader that lists it reads
+        // anyway, and SQLite refuses a damaged page when it is read.
+        check_whole(found.reader.get(), path_, true);
         db_ = found.reader.release();
+        found_format_ = found.contents.version;
+        has_history_ = found_format_ >= 2;
         return;
     }
     // No store yet, or nothing in it: no figures, read from an empty store of the current
@@ -251,7 +270,8 @@ void SqliteSettingsStore::open_for_reading() {
 }
 
 SqliteSettingsStore::~SqliteSettingsStore() {
-    for (sqlite3_stmt* kept : {read_, write_, list_, begin_, commit_})
+    for (sqlite3_stmt* kept :
+         {read_, write_, list_, begin_, commit_, add_session_, crash_session_, end_session_})
         sqlite3_finalize(kept);
     sqlite3_close_v2(db_);
 }
@@ -295,6 +315,52 @@ std::optional<SettingList> SqliteSettingsStore::list(const QString& section) {
     if (pairs.empty())
         return std::nullopt;
     return pairs;
+}
+
+qint64 SqliteSettingsStore::add_running_session(const QString& started) {
+    transaction([&] {
+        Statement s(db_, add_session_,
+                    "INSERT INTO sessions (started, seconds, ending) VALUES (?1, 0, 'running')");
+        s.bind(1, started);
+        s.step();
+    });
+    return sqlite3_last_insert_rowid(db_);
+}
+
+void SqliteSettingsStore::mark_running_session_crashed(qint32 seconds) {
+    transaction([&] {
+        // Only the last session can still run: found by its id, not by reading the history.
+        Statement s(db_, crash_session_,
+                    "UPDATE sessions SET ending = 'crashed', seconds = ?1 "
+                    "WHERE id = (SELECT max(id) FROM sessions) AND ending = 'running'");
+        s.bind(1, qint64(seconds));
+        s.step();
+    });
+}
+
+void SqliteSettingsStore::mark_session_ended(qint64 id, qint32 seconds, const QString& ended) {
+    transaction([&] {
+        Statement s(db_, end_session_,
+                    "UPDATE sessions SET ending = 'proper', seconds = ?2, ended = ?3 "
+                    "WHERE id = ?1 AND ending = 'running'");
+        s.bind(1, id).bind(2, qint64(seconds)).bind(3, ended);
+        s.step();
+    });
+}
+
+std::optional<std::vector<StoredSession>> SqliteSettingsStore::sessions() {
+    if (!has_history_)
+        return std::nullopt;
+    Statement s(db_, "SELECT started, seconds, ending FROM sessions ORDER BY id");
+    std::vector<StoredSession> all;
+    while (s.step()) {
+        const QByteArrayView ending = s.bytes(2);
+        all.push_back({s.text(0), clamped_to_int32(s.integer64(1)),
+                       ending == "proper"    ? StoredSession::Ending::proper
+                       : ending == "crashed" ? StoredSession::Ending::crashed
+                                             : StoredSession::Ending::running});
+    }
+    return all;
 }
 
 void SqliteSettingsStore::transaction(const std::function<void()>& body) {

@@ -18,6 +18,14 @@ inline constexpr const char* app_name = "KELVOR";
 
 using SettingList = std::vector<std::pair<QString, QString>>;
 
+// One session of the store's history, as stored.
+struct StoredSession {
+    enum class Ending { running, proper, crashed }; // stored as these words
+    QString started;                                // ISO 8601 with the UTC offset of its moment
+    qint32 seconds = 0;
+    Ending ending = Ending::running;
+};
+
 // Raised when the store cannot be opened, is not ours, or a statement fails.
 class StoreError : public std::runtime_error {
 public:
@@ -37,6 +45,17 @@ public:
     // Runs `body` so that all of its writes reach the disk together or not at all.
     // Nested calls join the outermost transaction. An exception from `body` rolls back.
     virtual void transaction(const std::function<void()>& body) = 0;
+
+    // The session history, one row per session, written by the start and the end only.
+    // A new session, running from `started` (ISO 8601); returns its id.
+    virtual qint64 add_running_session(const QString& started) = 0;
+    // The last session, if still marked running, ends as crashed, booked with `seconds`.
+    virtual void mark_running_session_crashed(qint32 seconds) = 0;
+    // Session `id`, if still running, ends properly at `ended` (ISO 8601) after `seconds`.
+    virtual void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) = 0;
+    // Every session in the order they started; nullopt for a store of the first release,
+    // which kept no history.
+    virtual std::optional<std::vector<StoredSession>> sessions() = 0;
 };
 
 // The store as one SQLite file: WAL journal, synchronous FULL, one row per setting.
@@ -60,8 +79,15 @@ public:
     void write(const QString& section, const QString& key, const QString& value) override;
     std::optional<SettingList> list(const QString& section) override;
     void transaction(const std::function<void()>& body) override;
+    qint64 add_running_session(const QString& started) override;
+    void mark_running_session_crashed(qint32 seconds) override;
+    void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
+    std::optional<std::vector<StoredSession>> sessions() override;
 
     const QString& path() const { return path_; }
+    // What was found at the path when it was opened: 0 when there was no store yet (nothing,
+    // or an empty file), else the format it had then, before any upgrade.
+    int found_format() const { return found_format_; }
 
 private:
     void open_for_writing();
@@ -72,6 +98,8 @@ private:
     QByteArray native_path_;
     QString path_; // as messages show it
     Access access_;
+    int found_format_ = 0;
+    bool has_history_ = true; // false: a first-release store, read as it is
     sqlite3* db_ = nullptr;
     int depth_ = 0;
     // Statements compiled on first use and kept for the life of the connection.
@@ -80,6 +108,9 @@ private:
     sqlite3_stmt* list_ = nullptr;
     sqlite3_stmt* begin_ = nullptr;
     sqlite3_stmt* commit_ = nullptr;
+    sqlite3_stmt* add_session_ = nullptr;
+    sqlite3_stmt* crash_session_ = nullptr;
+    sqlite3_stmt* end_session_ = nullptr;
 };
 
 } // namespace kelvor::platform

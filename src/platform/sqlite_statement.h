@@ -59,6 +59,10 @@ public:
         sqlite3_bind_text(stmt_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
         return *this;
     }
+    Statement& bind(int index, qint64 number) {
+        sqlite3_bind_int64(stmt_, index, number);
+        return *this;
+    }
     // True while a row is available; throws on any error.
     bool step() {
         const int rc = sqlite3_step(stmt_);
@@ -74,7 +78,13 @@ public:
         const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
         return QString::fromUtf8(data, sqlite3_column_bytes(stmt_, column));
     }
+    // The UTF-8 bytes of a column, valid until the next step.
+    QByteArrayView bytes(int column) const {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+        return {data, sqlite3_column_bytes(stmt_, column)};
+    }
     int integer(int column) const { return sqlite3_column_int(stmt_, column); }
+    qint64 integer64(int column) const { return sqlite3_column_int64(stmt_, column); }
 
 private:
     sqlite3* db_;

@@ -10,6 +10,36 @@ namespace kelvor::platform {
 
 namespace {
 
+// The statements as they were first run: a store keeps their text in its schema.
+constexpr const char* settings_table = "CREATE TABLE IF NOT EXISTS settings ("
+                                       " seq INTEGER PRIMARY KEY,"
+                                       " app TEXT NOT NULL,"
+                                       " section TEXT NOT NULL,"
+                                       " key TEXT NOT NULL,"
+                                       " value TEXT NOT NULL,"
+                                       " UNIQUE (app, section, key))";
+// A section listed in first-written order straight from an index, without a sort.
+constexpr const char* settings_by_section =
+    "CREATE INDEX settings_by_section ON settings (app, section, seq)";
+// One row per session since the store had this table. `seconds` is 0 while the session runs
+// (its saved seconds are the setting Stat/recupered_time), then what was booked for it;
+// `ended` is the moment of a proper end.
+constexpr const char* sessions_table =
+    "CREATE TABLE sessions ("
+    " id INTEGER PRIMARY KEY,"
+    " started TEXT NOT NULL,"
+    " seconds INTEGER NOT NULL,"
+    " ended TEXT,"
+    " ending TEXT NOT NULL CHECK (ending IN ('running', 'proper', 'crashed')))";
+
+void stamp_current_version(sqlite3* db, const QString& shown_path) {
+    const QByteArray stamp = QStringLiteral("PRAGMA user_version = %1; PRAGMA application_id = %2")
+                                 .arg(store_formats().back().version)
+                                 .arg(kelvor_application_id)
+                                 .toUtf8();
+    sqlite::execute(db, stamp.constData(), shown_path);
+}
+
 // A schema as (type, name, table, SQL) for every object, in a fixed order. The SQL is compared
 // without its spacing and case, so a schema typed by hand in an sqlite3 shell is recognised;
 // a missing constraint, an extra column, index, view or trigger is not. The statistics tables
@@ -36,35 +66,35 @@ int pragma_value(sqlite3* db, const char* pragma) {
     return s.step() ? s.integer(0) : 0;
 }
 
-// The schema each format makes, described by SQLite itself from an empty database in memory.
-const std::map<int, Schema>& expected_schemas() {
-    static const std::map<int, Schema> schemas = [] {
-        std::map<int, Schema> made;
-        for (const StoreFormat& format : store_formats()) {
-            sqlite3* db = nullptr;
-            sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
-            for (const char* statement : format.schema)
-                sqlite::execute(db, statement, QStringLiteral(":memory:"));
-            made.emplace(format.version, schema_of(db));
-            sqlite3_close_v2(db);
-        }
-        return made;
-    }();
-    return schemas;
+// The schema a format makes, described by SQLite itself from an empty database in memory;
+// made when a store of that format is first met (a start meets one). Null for a format this
+// program does not know.
+const Schema* expected_schema(int version) {
+    static std::map<int, Schema> made;
+    if (const auto known = made.find(version); known != made.end())
+        return &known->second;
+    for (const StoreFormat& format : store_formats()) {
+        if (format.version != version)
+            continue;
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
+        for (const char* statement : format.schema)
+            sqlite::execute(db, statement, QStringLiteral(":memory:"));
+        Schema schema = schema_of(db);
+        sqlite3_close_v2(db);
+        return &made.emplace(version, std::move(schema)).first->second;
+    }
+    return nullptr;
 }
 
 } // namespace
 
 const std::vector<StoreFormat>& store_formats() {
     static const std::vector<StoreFormat> formats = {
-        {1,
-         {"CREATE TABLE IF NOT EXISTS settings ("
-          " seq INTEGER PRIMARY KEY,"
-          " app TEXT NOT NULL,"
-          " section TEXT NOT NULL,"
-          " key TEXT NOT NULL,"
-          " value TEXT NOT NULL,"
-          " UNIQUE (app, section, key))"}},
+        {1, {settings_table}, {}},
+        {2,
+         {settings_table, settings_by_section, sessions_table},
+         {settings_by_section, sessions_table}},
     };
     return formats;
 }
@@ -83,8 +113,17 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
                 .arg(shown_path);
         return found;
     }
-    if (const auto expected = expected_schemas().find(found.version);
-        expected != expected_schemas().end() && expected->second == schema) {
+    if (const int newest = store_formats().back().version;
+        found.application_id == kelvor_application_id && found.version > newest) {
+        found.kind = StoreContents::Kind::newer;
+        found.problem = QStringLiteral("%1 was made by a newer Kelvor (store format %2; this "
+                                       "Kelvor knows formats up to %3); it is left as it is")
+                            .arg(shown_path)
+                            .arg(found.version)
+                            .arg(newest);
+        return found;
+    }
+    if (const Schema* expected = expected_schema(found.version); expected && *expected == schema) {
         found.kind = StoreContents::Kind::kelvor;
         return found;
     }
@@ -94,14 +133,19 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
 }
 
 void create_current_schema(sqlite3* db, const QString& shown_path) {
-    const StoreFormat& current = store_formats().back();
-    for (const char* statement : current.schema)
+    for (const char* statement : store_formats().back().schema)
         sqlite::execute(db, statement, shown_path);
-    const QByteArray stamp = QStringLiteral("PRAGMA user_version = %1; PRAGMA application_id = %2")
-                                 .arg(current.version)
-                                 .arg(kelvor_application_id)
-                                 .toUtf8();
-    sqlite::execute(db, stamp.constData(), shown_path);
+    stamp_current_version(db, shown_path);
+}
+
+void upgrade_to_current_schema(sqlite3* db, int version, const QString& shown_path) {
+    for (const StoreFormat& format : store_formats()) {
+        if (format.version <= version)
+            continue;
+        for (const char* statement : format.upgrade)
+            sqlite::execute(db, statement, shown_path);
+    }
+    stamp_current_version(db, shown_path);
 }
 
 } // namespace kelvor::platform

@@ -12,11 +12,13 @@ namespace kelvor::platform {
 // SQLite's application_id in the header of every store Kelvor makes: "KLVR" in ASCII.
 inline constexpr int kelvor_application_id = 0x4B4C5652;
 
-// One format of the store: the user_version it carries and the statements that make its
-// schema, exactly as they were run when such stores were made.
+// One format of the store: the user_version it carries, the statements that make its schema,
+// exactly as they were run when such stores were made, and those that turn a store of the
+// format before it into this one (giving the same schema).
 struct StoreFormat {
     int version;
     std::vector<const char*> schema;
+    std::vector<const char*> upgrade;
 };
 
 // Every format this program opens, oldest first; new stores get the last one.
@@ -28,20 +30,27 @@ struct StoreContents {
         empty,  // nothing in it at all: no schema, user_version and application_id 0
         kelvor, // the schema of a known format, exactly, under its user_version
         foreign,
+        newer, // marked as Kelvor's, of a format this program does not know yet
     };
     Kind kind = Kind::empty;
     int version = 0;        // user_version
     int application_id = 0; // 0 in stores of the first release
-    QString problem;        // foreign: why, for the user
+    QString problem;        // foreign or newer: why, for the user
 };
 
 // Reads the schema, user_version and application_id of `db` and nothing else. A file that is
 // marked as another program's (application_id), or holds anything other than exactly a known
-// format's schema, is foreign. Throws StoreError when the database cannot be read at all.
+// format's schema, is foreign; one marked as Kelvor's under a user_version above the newest
+// known is newer. Throws StoreError when the database cannot be read at all.
 StoreContents classify_store(sqlite3* db, const QString& shown_path);
 
 // Makes the newest format's schema with its user_version and Kelvor's application_id, inside
 // the caller's transaction.
 void create_current_schema(sqlite3* db, const QString& shown_path);
+
+// Brings a Kelvor store of format `version` to the newest format, with Kelvor's
+// application_id, inside the caller's transaction. Nothing is done to a current store that
+// already carries the id.
+void upgrade_to_current_schema(sqlite3* db, int version, const QString& shown_path);
 
 } // namespace kelvor::platform

@@ -28,18 +28,18 @@ StoreLocation StoreLocation::in(const QByteArray& directory) {
     return {directory, directory + "/store.sqlite3", directory + "/store.lock"};
 }
 
-QString prepare_store_directory(const QByteArray& directory) {
+QString store_directory_problem(const QByteArray& directory) {
     if (directory.isEmpty())
         return QStringLiteral("no home folder: HOME is not an absolute path and the account "
                               "names no home directory");
     const QString shown = shown_path(directory);
-    if (!make_private_folders(directory) && errno != EEXIST)
-        return QStringLiteral("cannot create the folder %1: %2").arg(shown, error_text(errno));
     // Another user who could write the folder could swap the store or hold its lock, so
     // nothing in such a folder is trusted.
     struct ::stat st {};
     if (::lstat(directory.constData(), &st) != 0)
-        return QStringLiteral("cannot use the folder %1: %2").arg(shown, error_text(errno));
+        return errno == ENOENT
+                   ? QString()
+                   : QStringLiteral("cannot use the folder %1: %2").arg(shown, error_text(errno));
     if (S_ISLNK(st.st_mode))
         return QStringLiteral("the folder %1 is a symbolic link; Kelvor keeps your figures only "
                               "in a folder of your own")
@@ -52,8 +52,19 @@ QString prepare_store_directory(const QByteArray& directory) {
         return QStringLiteral("the folder %1 can be written by other users; make it yours alone "
                               "with chmod 700")
             .arg(shown);
+    return {};
+}
+
+QString prepare_store_directory(const QByteArray& directory) {
+    if (directory.isEmpty())
+        return store_directory_problem(directory);
+    if (!make_private_folders(directory) && errno != EEXIST)
+        return QStringLiteral("cannot create the folder %1: %2")
+            .arg(shown_path(directory), error_text(errno));
+    if (const QString problem = store_directory_problem(directory); !problem.isEmpty())
+        return problem;
     if (::access(directory.constData(), W_OK | X_OK) != 0)
-        return QStringLiteral("the folder %1 cannot be written").arg(shown);
+        return QStringLiteral("the folder %1 cannot be written").arg(shown_path(directory));
     return {};
 }
 

@@ -16,9 +16,14 @@ struct StoreLocation {
     static StoreLocation in(const QByteArray& directory);
 };
 
+// Why the store's folder cannot be trusted with the user's figures: no home to put it in, a
+// symbolic link, not a folder, another user's, or writable by others. Empty when it can, and
+// when there is no such folder yet. Looks without creating anything.
+QString store_directory_problem(const QByteArray& directory);
+
 // Creates the directory private to the user (0700) when missing, then checks that it is the
-// user's own: a folder reached without a symbolic link, owned by the user, that no other user
-// may write. Returns an empty text on success, otherwise what went wrong.
+// user's own (store_directory_problem) and can be written. Returns an empty text on success,
+// otherwise what went wrong.
 QString prepare_store_directory(const QByteArray& directory);
 
 // Why the file at `path` cannot be one of Kelvor's own files (the store, its lock): a symbolic

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 namespace kelvor::session {
@@ -35,6 +36,18 @@ std::optional<QDateTime> month_key_start(const QString& key) {
     if (!first)
         return std::nullopt;
     return QDateTime(*first, QTime(0, 0));
+}
+
+QString iso_date_time(const QDateTime& moment) {
+    // Written out rather than left to Qt, which writes local times without their offset and a
+    // zero offset as "Z".
+    const int offset_minutes = moment.offsetFromUtc() / 60;
+    const int magnitude = std::abs(offset_minutes);
+    return moment.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+           (offset_minutes < 0 ? u'-' : u'+') +
+           QStringLiteral("%1:%2")
+               .arg(magnitude / 60, 2, 10, QLatin1Char('0'))
+               .arg(magnitude % 60, 2, 10, QLatin1Char('0'));
 }
 
 qint32 elapsed_seconds(const QDateTime& from, const QDateTime& to) {

@@ -19,12 +19,6 @@ namespace {
 // A failed write (full disk) fails at once; a busy store has already waited its busy timeout.
 constexpr std::chrono::milliseconds pause_between_tries{200};
 
-// The saved seconds of a session. An older release measured on the wall clock and could save
-// a negative length when the clock was set back; no length is below 0.
-qint32 read_saved_seconds(platform::SettingsStore& store) {
-    return std::max(0, read_int32(store, names::stat, names::recupered_time, 30));
-}
-
 // Runs `attempt(first)` until it returns, retrying a store error until `patience` has passed
 // (measured in real time); then the last error goes to the caller.
 template <typename Attempt>
@@ -47,6 +41,12 @@ void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt)
 
 } // namespace
 
+qint32 saved_session_seconds(platform::SettingsStore& store) {
+    // An older release measured on the wall clock and could save a negative length when the
+    // clock was set back; no length is below 0.
+    return std::max(0, read_int32(store, names::stat, names::recupered_time, 30));
+}
+
 SessionTracker::SessionTracker(platform::SettingsStore& store, const platform::Clock& clock)
     : store_(store), clock_(clock) {}
 
@@ -64,18 +64,20 @@ void SessionTracker::start() {
         if (store_.read(names::stat, names::debuted, names::no) == names::yes) {
             // The previous session never reached its end: book it with its last saved seconds.
             add_to_number(store_, names::stat, names::nb_session_crashed, 1);
-            const qint32 lost = read_saved_seconds(store_);
+            const qint32 lost = saved_session_seconds(store_);
             Update_stat_with_time(store_, clock_, lost);
             add_to_number(store_, names::stat, names::nb_time_total, lost);
             Add_session_to_month(store_, clock_, lost);
             Add_crash_to_month(store_, clock_);
+            store_.mark_running_session_crashed(lost);
             last_session_suffix = QStringLiteral(" (crashed)");
         }
-        last_session_duration = read_saved_seconds(store_);
+        last_session_duration = saved_session_seconds(store_);
         store_.write(names::stat, names::debuted, names::yes);
         store_.write(names::stat, names::recupered_time, names::initial_recupered_time);
         time_deb = clock_.now();
         awake_ms_deb = clock_.awake_ms();
+        history_id_ = store_.add_running_session(iso_date_time(time_deb));
 
         if (store_.read(names::stat, names::first_time_run, names::never_run) == names::never_run) {
             store_.write(names::stat, names::first_time_run, date_text(time_deb.date()));
@@ -120,6 +122,7 @@ void SessionTracker::end() {
             Add_session_to_month(store_, clock_, t);
             add_to_number(store_, names::stat, names::nb_time_total, t);
             store_.write(names::stat, names::recupered_time, whole_number_text(t));
+            store_.mark_session_ended(history_id_, t, iso_date_time(clock_.now()));
         });
     });
 }

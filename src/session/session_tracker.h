@@ -19,11 +19,15 @@ struct WindowPlace {
 
 // One run of the program is one session. The tracker books it: counts it at start, books a
 // previous session that ended abruptly, saves the running seconds at every checkpoint, and
-// books the session at its end. Each of these is one store transaction.
+// books the session at its end. Each of these is one store transaction. The start and the end
+// also keep the session's row of the history.
 //
 // A session's length is the time the machine was awake since its start, read on the clock's
 // awake clock: a sleep is not use, and setting the wall clock changes no length. Dates still
 // come from the wall clock, at the moment they are written.
+// The running session's seconds as last saved ("recupered_time"): what a crash books.
+qint32 saved_session_seconds(platform::SettingsStore& store);
+
 class SessionTracker {
 public:
     SessionTracker(platform::SettingsStore& store, const platform::Clock& clock);
@@ -66,6 +70,7 @@ private:
     platform::SettingsStore& store_;
     const platform::Clock& clock_;
     bool ended_ = false;
+    qint64 history_id_ = 0; // this session's row in the store's history
 };
 
 } // namespace kelvor::session

@@ -87,10 +87,28 @@ QString usage_report_text(SessionTracker& session, const QLocale& locale) {
                              session.last_session_duration, session.last_session_suffix, locale);
 }
 
+QString running_session_line(qint32 session_seconds) {
+    return QStringLiteral("This session have: ") + affiche_secondes(session_seconds);
+}
+
 QString usage_report_text(platform::SettingsStore& store, const platform::Clock& clock,
                           qint32 session_seconds, qint32 last_session_duration,
                           const QString& last_session_suffix, const QLocale& locale) {
+    QStringList lines = {
+        running_session_line(session_seconds),
+        QStringLiteral("Last session duration: ") + affiche_secondes(last_session_duration) +
+            last_session_suffix,
+        QString(),
+    };
+    lines += usage_figure_lines(store, clock, session_seconds, locale);
+    lines += {QString(), QStringLiteral("Do you want to see last months stats ?")};
+    return lines.join(u'\n');
+}
+
+QStringList usage_figure_lines(platform::SettingsStore& store, const platform::Clock& clock,
+                               std::optional<qint32> running_seconds, const QLocale& locale) {
     const QString decimal_point = locale.decimalPoint();
+    const qint32 session_seconds = running_seconds.value_or(0);
 
     const qint32 shortest = read_int32(store, names::stat, names::shortest, 999999);
     const qint32 longest = read_int32(store, names::stat, names::longest, 0);
@@ -109,7 +127,8 @@ QString usage_report_text(platform::SettingsStore& store, const platform::Clock&
     const QString month = Get_mois_et_an(clock);
     const qint32 month_seconds =
         to_int32(read_number(store, names::month_nb_time, month, 0) + double(session_seconds));
-    const qint64 month_sessions = qint64(read_int32(store, names::month_nb_session, month, 0)) + 1;
+    const qint64 month_sessions =
+        qint64(read_int32(store, names::month_nb_session, month, 0)) + (running_seconds ? 1 : 0);
 
     const qint32 since_first_use = seconds_since_first_use(first_time_run, clock.now());
     const QString usage_ratio = usage_ratio_text(total_seconds, since_first_use, decimal_point);
@@ -117,11 +136,7 @@ QString usage_report_text(platform::SettingsStore& store, const platform::Clock&
     const QString shortest_date = store.read(names::stat, names::shortest_date, unknown_date);
     const QString longest_date = store.read(names::stat, names::longest_date, unknown_date);
 
-    const QStringList lines = {
-        QStringLiteral("This session have: ") + affiche_secondes(session_seconds),
-        QStringLiteral("Last session duration: ") + affiche_secondes(last_session_duration) +
-            last_session_suffix,
-        QString(),
+    return {
         QStringLiteral("Shortest session: ") + affiche_secondes(shortest) +
             QStringLiteral(" around the ") + shown_text(shortest_date),
         QStringLiteral("Longest session: ") + affiche_secondes(longest) +
@@ -140,10 +155,7 @@ QString usage_report_text(platform::SettingsStore& store, const platform::Clock&
         QStringLiteral("First time used: ") + shown_text(first_time_run) + QStringLiteral(" (") +
             affiche_secondes(since_first_use) + QStringLiteral(" ago...)"),
         QStringLiteral("Time-usage ratio around: ") + usage_ratio + QStringLiteral(" %"),
-        QString(),
-        QStringLiteral("Do you want to see last months stats ?"),
     };
-    return lines.join(u'\n');
 }
 
 } // namespace kelvor::session

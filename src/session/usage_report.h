@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
+#include <optional>
 
 namespace kelvor::platform {
 class Clock;
@@ -24,6 +26,16 @@ QString usage_report_text(SessionTracker& session, const QLocale& locale = QLoca
 QString usage_report_text(platform::SettingsStore& store, const platform::Clock& clock,
                           qint32 session_seconds, qint32 last_session_duration,
                           const QString& last_session_suffix, const QLocale& locale = QLocale());
+
+// Lines 4 to 16 of the report, the overall and month figures: those stored, brought up to date
+// with a running session of `running_seconds` when one runs (its seconds in the times, itself
+// in the month's sessions). Reads only.
+QStringList usage_figure_lines(platform::SettingsStore& store, const platform::Clock& clock,
+                               std::optional<qint32> running_seconds,
+                               const QLocale& locale = QLocale());
+
+// Line 1 of the report: "This session have: " and the running session's length.
+QString running_session_line(qint32 session_seconds);
 
 // The share of finished sessions that crashed, in percent truncated to one decimal
 // ("33.3"); "???" without a crashed session or a finished one.

@@ -20,15 +20,33 @@ void DyingStore::reach(Point point) {
     ::_exit(exit_status_base + int(point));
 }
 
-void DyingStore::write(const QString& section, const QString& key, const QString& value) {
+void DyingStore::written(const std::function<void()>& write) {
     if (depth_ == 0) {
         // A lone write commits on its own in the real store; giving it a transaction here
         // gives it a commit point too.
-        transaction([&] { write(section, key, value); });
+        transaction([&] { written(write); });
         return;
     }
     reach(Point::before_write);
-    real_.write(section, key, value);
+    write();
+}
+
+void DyingStore::write(const QString& section, const QString& key, const QString& value) {
+    written([&] { real_.write(section, key, value); });
+}
+
+qint64 DyingStore::add_running_session(const QString& started) {
+    qint64 id = 0;
+    written([&] { id = real_.add_running_session(started); });
+    return id;
+}
+
+void DyingStore::mark_running_session_crashed(qint32 seconds) {
+    written([&] { real_.mark_running_session_crashed(seconds); });
+}
+
+void DyingStore::mark_session_ended(qint64 id, qint32 seconds, const QString& ended) {
+    written([&] { real_.mark_session_ended(id, seconds, ended); });
 }
 
 void DyingStore::transaction(const std::function<void()>& body) {

@@ -31,9 +31,17 @@ public:
     }
     void write(const QString& section, const QString& key, const QString& value) override;
     void transaction(const std::function<void()>& body) override;
+    qint64 add_running_session(const QString& started) override;
+    void mark_running_session_crashed(qint32 seconds) override;
+    void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
+    std::optional<std::vector<platform::StoredSession>> sessions() override {
+        return real_.sessions();
+    }
 
 private:
     void reach(Point point);
+    // A write of the sequence: its own point, inside a transaction of its own when alone.
+    void written(const std::function<void()>& write);
 
     platform::SettingsStore& real_;
     int depth_ = 0;

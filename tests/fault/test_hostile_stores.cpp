@@ -145,6 +145,8 @@ struct HostileCase {
     bool unprivileged = false;
     // What another user (root) sets up once the home is handed to the unprivileged one.
     std::function<void(Program&)> another_user = nullptr;
+    // The options, which only read, can still print the figures (or that there are none).
+    bool options_read_it = false;
 };
 
 // Another user's folder that anybody may write, holding a store that anybody may write.
@@ -214,19 +216,19 @@ const std::vector<HostileCase> hostile_cases = {
          make_real_store(p);
          ::chmod(QFile::encodeName(p.data_dir()).constData(), 0500);
      },
-     "cannot be written", true},
+     "cannot be written", true, nullptr, true},
     {"a read-only folder without a store yet",
      [](Program& p) {
          QDir().mkpath(p.data_dir());
          ::chmod(QFile::encodeName(p.data_dir()).constData(), 0500);
      },
-     "cannot be written", true},
+     "cannot be written", true, nullptr, true},
     {"a read-only store file",
      [](Program& p) {
          make_real_store(p);
          ::chmod(QFile::encodeName(p.store_path()).constData(), 0400);
      },
-     "cannot be written", true},
+     "cannot be written", true, nullptr, true},
     {"a link to an empty file elsewhere",
      [](Program& p) {
          write_file(elsewhere(p, "empty"), "");
@@ -243,7 +245,7 @@ const std::vector<HostileCase> hostile_cases = {
      [](Program& p) {
          link_to(elsewhere(p, "lock made by the link"), p.data_dir() + "/store.lock");
      },
-     "is a symbolic link"},
+     "is a symbolic link", false, nullptr, true},
     {"a link as the store's folder",
      [](Program& p) {
          make_private_dir(elsewhere(p, "real"));
@@ -263,13 +265,13 @@ const std::vector<HostileCase> hostile_cases = {
      }},
     {"another user's lock in the user's folder", [](Program& p) { make_private_dir(p.data_dir()); },
      "belongs to another user", true,
-     [](Program& p) { write_file(p.data_dir() + "/store.lock", ""); }},
+     [](Program& p) { write_file(p.data_dir() + "/store.lock", ""); }, true},
     {"no usable HOME and no XDG_DATA_HOME: the account's home",
      [](Program& p) {
          p.environment().remove("XDG_DATA_HOME");
          p.environment().insert("HOME", "relhome");
      },
-     "/nonexistent/.local/share/kelvor", true},
+     "/nonexistent/.local/share/kelvor", true, nullptr, true},
     {"a database holding only a view",
      [](Program& p) { make_database(p.store_path(), "CREATE VIEW v AS SELECT 1;"); },
      "not a Kelvor store"},
@@ -286,6 +288,13 @@ const std::vector<HostileCase> hostile_cases = {
          make_kelvor_shaped(p.store_path(), "PRAGMA user_version = 1; PRAGMA application_id = 7");
      },
      "another program's"},
+    {"a store of a newer Kelvor",
+     [](Program& p) {
+         make_kelvor_shaped(p.store_path(),
+                            "PRAGMA user_version = 3; PRAGMA application_id = " +
+                                QString::number(kelvor::platform::kelvor_application_id));
+     },
+     "was made by a newer Kelvor"},
     {"another program's WAL database, stopped with its -wal and -shm",
      [](Program& p) {
          make_private_dir(p.data_dir());
@@ -331,6 +340,14 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
     EXPECT_EQ(copy.exitCode(), 1) << error.toStdString();
     EXPECT_TRUE(error.contains("kelvor: ") && error.contains(c.message, Qt::CaseInsensitive))
         << error.toStdString();
+
+    // The options only read: what cannot be read they refuse in the same words.
+    const auto options = program.run({"--report"}, c.unprivileged ? user.prefix : QStringList{});
+    EXPECT_EQ(options.status, c.options_read_it ? 0 : 1) << options.err.toStdString();
+    if (!c.options_read_it) {
+        EXPECT_TRUE(!options.err.isEmpty() && error.toLocal8Bit().contains(options.err))
+            << options.err.toStdString();
+    }
     // Every file as it was, and nothing of SQLite's left beside one that is not ours.
     auto after = everything_of(program);
     if (!before.contains(program.data_dir() + "/store.lock"))
@@ -339,14 +356,7 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, HostileStore, ::testing::ValuesIn(hostile_cases),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             }
-                             return name;
-                         });
+                         kelvor::testing::NamedAfterCase());
 
 // Another program holds the store's write lock (an sqlite3 shell inside BEGIN EXCLUSIVE)
 // for longer than the program waits: the start gives up, changes nothing, and the next start,

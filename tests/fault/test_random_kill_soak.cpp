@@ -99,6 +99,14 @@ TEST(RandomKillSoak, EveryRoundKeepsTheInvariantsAndTheTotalMatchesTheModel) {
                 << copy.readAllStandardError().toStdString();
             round.seen_started = now.elapsed();
             const qint64 until = round.seen_started + uniform(0, longest_run_ms);
+            // A reader at any moment of a tick: the history holds every session, the running
+            // one last.
+            const auto history = program.run({"--sessions", "--csv"});
+            ASSERT_EQ(history.status, 0) << history.err.toStdString();
+            const QList<QByteArray> rows = history.out.split('\n');
+            EXPECT_EQ(rows.size(), sessions_before + 3); // the header, and an empty last
+            EXPECT_TRUE(rows.size() > 2 && rows[rows.size() - 2].endsWith(",running\r"));
+            EXPECT_EQ(history.out.count(",running"), 1);
             double last = 30;
             while (now.elapsed() < until) {
                 const double saved = program.dump().number("recupered_time");

@@ -55,6 +55,15 @@ bool Program::fake_wall_clock() {
     return true;
 }
 
+bool Program::freeze_wall_clock(const QDateTime& moment) {
+    if (!preload_faketime())
+        return false;
+    environment_.insert(QStringLiteral("FAKETIME"),
+                        moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    environment_.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    return true;
+}
+
 void Program::set_wall_clock(const QString& offset) {
     QFile file(home() + QStringLiteral("/faketime"));
     if (file.open(QIODevice::WriteOnly))
@@ -77,17 +86,28 @@ bool Program::preload_faketime() {
     return true;
 }
 
-QProcess& Program::start(const QStringList& command_prefix) {
+QProcess& Program::start(const QStringList& command_prefix, const QStringList& arguments) {
     auto copy = std::make_unique<QProcess>();
     copy->setProcessEnvironment(environment_);
     if (command_prefix.isEmpty()) {
-        copy->start(binary_, {});
+        copy->start(binary_, arguments);
     } else {
-        copy->start(command_prefix.front(), command_prefix.mid(1) + QStringList{binary_});
+        copy->start(command_prefix.front(),
+                    command_prefix.mid(1) + QStringList{binary_} + arguments);
     }
     copy->waitForStarted(10000);
     copies_.push_back(std::move(copy));
     return *copies_.back();
+}
+
+Program::Finished Program::run(const QStringList& arguments, const QStringList& command_prefix) {
+    QProcess& copy = start(command_prefix, arguments);
+    Finished finished;
+    if (copy.waitForFinished(20000) && copy.exitStatus() == QProcess::NormalExit)
+        finished.status = copy.exitCode();
+    finished.out = copy.readAllStandardOutput();
+    finished.err = copy.readAllStandardError();
+    return finished;
 }
 
 bool Program::wait_for(const std::function<bool(const StoreDump&)>& done, int timeout_ms) const {

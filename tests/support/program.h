@@ -2,6 +2,7 @@
 
 #include "support/store_invariants.h"
 
+#include <QDateTime>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -41,10 +42,21 @@ public:
     // hand or by NTP while the program runs. False when libfaketime is not installed.
     bool fake_wall_clock();
     void set_wall_clock(const QString& offset);
+    // Makes every later copy see its wall clock stand still at `moment` (local time). False
+    // when libfaketime is not installed.
+    bool freeze_wall_clock(const QDateTime& moment);
     int clock_factor() const { return clock_factor_; }
 
     // Starts one more copy and returns it once the system has started it.
-    QProcess& start(const QStringList& command_prefix = {});
+    QProcess& start(const QStringList& command_prefix = {}, const QStringList& arguments = {});
+    // Runs one copy with `arguments` to its end: its exit status and what it printed. A copy
+    // that has not ended within 20 s is killed and reported with status -1.
+    struct Finished {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    Finished run(const QStringList& arguments, const QStringList& command_prefix = {});
     QProcess& last() { return *copies_.back(); }
     const std::vector<std::unique_ptr<QProcess>>& copies() const { return copies_; }
 

@@ -45,6 +45,18 @@ StoreDump StoreDump::of_file(const QString& path) {
             dump.rows.push_back({column_text(stmt, 0), column_text(stmt, 1), column_text(stmt, 2)});
     }
     sqlite3_finalize(stmt);
+    stmt = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT started, seconds, coalesce(ended, ''), ending FROM sessions "
+                           "ORDER BY id",
+                           -1, &stmt, nullptr) == SQLITE_OK) {
+        dump.sessions.emplace();
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            dump.sessions->push_back({column_text(stmt, 0), sqlite3_column_int64(stmt, 1),
+                                      column_text(stmt, 2), column_text(stmt, 3)});
+        }
+    }
+    sqlite3_finalize(stmt);
     sqlite3_close(db);
     return dump;
 }
@@ -85,9 +97,18 @@ void PrintTo(const StoreDump& dump, std::ostream* out) {
              << row.value.toStdString();
     }
     *out << (dump.rows.empty() ? "empty}" : "\n}");
+    if (dump.sessions) {
+        *out << " sessions {";
+        for (const auto& session : *dump.sessions) {
+            *out << "\n  " << session.started.toStdString() << " " << session.seconds << " s "
+                 << session.ending.toStdString() << " " << session.ended.toStdString();
+        }
+        *out << "}";
+    }
 }
 
-::testing::AssertionResult store_invariants_hold(const StoreDump& dump) {
+::testing::AssertionResult store_invariants_hold(const StoreDump& dump,
+                                                 const Booked& before_history) {
     std::vector<std::string> broken;
     const auto expect = [&](bool holds, const QString& what) {
         if (!holds)
@@ -143,6 +164,42 @@ void PrintTo(const StoreDump& dump, std::ostream* out) {
            QStringLiteral("shortest without its date, or the reverse"));
     expect(present("longest") == present("longest_date"),
            QStringLiteral("longest without its date, or the reverse"));
+
+    // The history.
+    if (dump.sessions) {
+        Booked booked = before_history;
+        int running = 0;
+        for (const auto& session : *dump.sessions) {
+            expect(session.seconds >= 0, QStringLiteral("a negative length in the history"));
+            if (session.ending == "running") {
+                ++running;
+                expect(&session == &dump.sessions->back(),
+                       QStringLiteral("a running session is not the last"));
+                continue;
+            }
+            booked.sessions += 1;
+            booked.crashed += session.ending == "crashed" ? 1 : 0;
+            booked.seconds += double(session.seconds);
+            expect(session.ended.isEmpty() == (session.ending == "crashed"),
+                   QStringLiteral("an end moment on a crash, or none on a proper end"));
+        }
+        expect(running == (dump.running() ? 1 : 0),
+               QStringLiteral("%1 sessions marked running, debuted? %2")
+                   .arg(running)
+                   .arg(stat("debuted?")));
+        expect(booked.sessions == sessions - double(running),
+               QStringLiteral("the history and what came before it book %1 sessions, "
+                              "nb_session less the running one is %2")
+                   .arg(text(booked.sessions), text(sessions - double(running))));
+        expect(booked.crashed == dump.number("nb_session_crashed"),
+               QStringLiteral("the history and what came before it book %1 crashes, "
+                              "nb_session_crashed is %2")
+                   .arg(text(booked.crashed), text(dump.number("nb_session_crashed"))));
+        expect(booked.seconds == dump.number("nb_time_total"),
+               QStringLiteral("the history and what came before it book %1 s, "
+                              "nb_time_total is %2")
+                   .arg(text(booked.seconds), text(dump.number("nb_time_total"))));
+    }
 
     if (broken.empty())
         return ::testing::AssertionSuccess();

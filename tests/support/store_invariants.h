@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <gtest/gtest.h>
+#include <optional>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -19,6 +20,15 @@ struct StoreDump {
         bool operator==(const Row&) const = default;
     };
     std::vector<Row> rows; // in first-written order
+    // The session history, in the order the sessions started; nullopt without the table.
+    struct Session {
+        QString started;
+        qint64 seconds = 0;
+        QString ended;
+        QString ending;
+        bool operator==(const Session&) const = default;
+    };
+    std::optional<std::vector<Session>> sessions;
 
     // An absent file or a file without the table gives an empty dump.
     static StoreDump of_file(const QString& path);
@@ -46,7 +56,18 @@ void PrintTo(const StoreDump& dump, std::ostream* out);
 // - a session is either not started at all or started completely ("nb_session", "debuted?",
 //   "recupered_time", "first_time_run" and "Creator_name" come together);
 // - the records agree: the longest of the months is "longest", "shortest" <= "longest",
-//   and a record has its date.
-::testing::AssertionResult store_invariants_hold(const StoreDump& dump);
+//   and a record has its date;
+// - every session of the history that ended properly or crashed is booked in the totals exactly
+//   once: with what was booked before the history began (`before_history`, for a store kept
+//   by the first release until its upgrade), they make up "nb_session" less the running one,
+//   "nb_session_crashed" and "nb_time_total"; one session is marked running exactly when
+//   "debuted?" says so, and it is the last.
+struct Booked {
+    double sessions = 0;
+    double crashed = 0;
+    double seconds = 0;
+};
+::testing::AssertionResult store_invariants_hold(const StoreDump& dump,
+                                                 const Booked& before_history = {});
 
 } // namespace kelvor::testing

@@ -43,6 +43,17 @@ bool run_sql_and_stop(const QString& path, const char* sql) {
     return status == 0;
 }
 
+void downgrade_to_first_format(const QString& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    EXPECT_EQ(sqlite3_exec(db,
+                           "DROP TABLE sessions; DROP INDEX settings_by_section;"
+                           "PRAGMA user_version = 1",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+}
+
 QDateTime at(int year, int month, int day, int hour, int minute, int second) {
     return QDateTime(QDate(year, month, day), QTime(hour, minute, second));
 }

@@ -9,8 +9,10 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <cctype>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kelvor::testing {
@@ -61,6 +63,23 @@ public:
 // Runs `sql` on the database at `path` in a child process that ends without closing it, as a
 // program that was stopped: a -wal and -shm stay beside the file. False when the SQL failed.
 bool run_sql_and_stop(const QString& path, const char* sql);
+
+// Turns the store at `path` into one of the first format, as the first release kept it: no
+// session history and no index, user_version 1. Its settings stay as they are.
+void downgrade_to_first_format(const QString& path);
+
+// Names each test of a parameterised suite after its case's `name`: letters and digits as
+// they are, anything else as '_'.
+struct NamedAfterCase {
+    template <typename Info> std::string operator()(const Info& info) const {
+        std::string name = info.param.name;
+        for (char& c : name) {
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        }
+        return name;
+    }
+};
 
 // A day and time, local.
 QDateTime at(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);

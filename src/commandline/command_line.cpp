@@ -1,0 +1,247 @@
+#include "commandline/command_line.h"
+
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/instance_lock.h"
+#include "platform/settings_store.h"
+#include "platform/store_location.h"
+#include "platform/user_dirs.h"
+#include "session/numbers.h"
+#include "session/session_history.h"
+#include "session/session_tracker.h"
+#include "session/store_names.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace kelvor::commandline {
+
+namespace {
+
+const QString version_text = QStringLiteral("kelvor " KELVOR_VERSION);
+
+// The options every Qt program takes, with a value or without: they are the bar's, and its
+// QApplication reads them.
+const char* const toolkit_options_with_value[] = {
+    "platform",    "platformpluginpath", "platformtheme",
+    "plugin",      "qmljsdebugger",      "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",
+    "display",     "geometry",           "name",
+    "style",       "stylesheet",         "dialogs",
+    "fontengine"};
+const char* const toolkit_flags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+struct Options {
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("Show this help and exit.")};
+    QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                               QStringLiteral("Show the version and exit.")};
+    QCommandLineOption report{QStringLiteral("report"),
+                              QStringLiteral("Print the usage report's figures.")};
+    QCommandLineOption months{QStringLiteral("months"),
+                              QStringLiteral("Print one row per recorded month.")};
+    QCommandLineOption sessions{QStringLiteral("sessions"),
+                                QStringLiteral("Print one row per session of the history.")};
+    QCommandLineOption since{QStringLiteral("since"),
+                             QStringLiteral("With --sessions: only those started on <date> "
+                                            "(YYYY-MM-DD) or later."),
+                             QStringLiteral("date")};
+    QCommandLineOption csv{QStringLiteral("csv"),
+                           QStringLiteral("With --months or --sessions: CSV (RFC 4180), "
+                                          "lengths in seconds, dates in ISO 8601.")};
+    QCommandLineOption json{QStringLiteral("json"),
+                            QStringLiteral("With --months or --sessions: a JSON array of "
+                                           "objects, lengths in seconds, dates in ISO 8601.")};
+    QCommandLineParser parser;
+
+    Options() {
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.setApplicationDescription(
+            QStringLiteral("Measures how long and how often the computer is used. Without an "
+                           "option, Kelvor starts\nits bar for this session. With one, it "
+                           "prints what it has recorded and exits; it then\nneeds no display "
+                           "and changes nothing, also while the bar runs."));
+        parser.addOptions({help, version, report, months, sessions, since, csv, json});
+        for (const char* name : toolkit_options_with_value) {
+            QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("x"));
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(option);
+        }
+        for (const char* name : toolkit_flags) {
+            QCommandLineOption option(QString::fromLatin1(name));
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(option);
+        }
+    }
+};
+
+Request wrong(const QString& why) {
+    Request request;
+    request.error = why;
+    return request;
+}
+
+QString store_note(const platform::StoreLocation& location, const char* what) {
+    return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(what),
+                                         platform::shown_path(location.store_path));
+}
+
+void print(const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+}
+
+void note(const QString& text) {
+    std::fprintf(stderr, "kelvor: %s\n", text.toLocal8Bit().constData());
+}
+
+// What a request prints from an open store; notes go to stderr on the way.
+QByteArray figures(const Request& request, platform::SqliteSettingsStore& store,
+                   const platform::StoreLocation& location) {
+    namespace names = session::names;
+    // A session runs when a copy holds the lock and the store says so; a copy that holds the
+    // lock after its session was booked (it is ending) has none.
+    const bool running = platform::InstanceLock::is_held(location.lock_path) &&
+                         store.read(names::stat, names::debuted, names::no) == names::yes;
+    switch (request.action) {
+    case Request::Action::report: {
+        const platform::SystemClock clock;
+        return report_output(store, clock,
+                             running ? std::optional(session::saved_session_seconds(store))
+                                     : std::nullopt,
+                             QLocale());
+    }
+    case Request::Action::months:
+        return months_output(store, request.format);
+    default:
+        break;
+    }
+    const auto history = session::read_session_history(store, running);
+    if (!history) {
+        note(store_note(location, "no session history yet: this store was kept by an earlier "
+                                  "Kelvor, and its history starts at Kelvor's next start"));
+        return sessions_output({}, request.format);
+    }
+    if (const double before_history =
+            session::read_number(store, names::stat, names::nb_session, 0) -
+            double(history->size());
+        before_history > 0) {
+        note(QStringLiteral("the history starts when this store was upgraded; the %1 sessions "
+                            "before count only in the totals (--report)")
+                 .arg(before_history, 0, 'f', 0));
+    }
+    return sessions_output(*history, request.format, request.since);
+}
+
+int print_figures(const Request& request) {
+    const platform::StoreLocation location = platform::StoreLocation::standard();
+    if (const QString problem = platform::store_directory_problem(location.directory);
+        !problem.isEmpty()) {
+        platform::report_fatal(problem);
+        return 1;
+    }
+    // Everything is read before anything is printed: a store that fails half-way prints no
+    // half table.
+    try {
+        platform::SqliteSettingsStore store(location.store_path,
+                                            platform::SqliteSettingsStore::Access::read_only);
+        if (store.found_format() == 0) {
+            // The tables of an empty store follow: nothing, a CSV header, or "[]".
+            note(store_note(location, "no figures yet: Kelvor has not recorded a session"));
+            if (request.action == Request::Action::report)
+                return 0;
+        }
+        print(figures(request, store, location));
+    } catch (const platform::StoreError& error) {
+        platform::report_fatal(QString::fromStdString(error.what()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+Request parse_arguments(const QStringList& arguments) {
+    Options o;
+    if (!o.parser.parse(arguments))
+        return wrong(o.parser.errorText());
+    if (!o.parser.positionalArguments().isEmpty())
+        return wrong(QStringLiteral("unexpected argument '%1'")
+                         .arg(o.parser.positionalArguments().constFirst()));
+    Request request;
+    if (o.parser.isSet(o.help)) {
+        request.action = Request::Action::help;
+        return request;
+    }
+    if (o.parser.isSet(o.version)) {
+        request.action = Request::Action::version;
+        return request;
+    }
+    const std::pair<const QCommandLineOption&, Request::Action> actions[] = {
+        {o.report, Request::Action::report},
+        {o.months, Request::Action::months},
+        {o.sessions, Request::Action::sessions}};
+    int chosen = 0;
+    for (const auto& [option, action] : actions) {
+        if (o.parser.isSet(option)) {
+            request.action = action;
+            ++chosen;
+        }
+    }
+    if (chosen > 1)
+        return wrong(QStringLiteral("--report, --months and --sessions go one at a time"));
+    const bool csv = o.parser.isSet(o.csv);
+    const bool json = o.parser.isSet(o.json);
+    if (csv && json)
+        return wrong(QStringLiteral("--csv and --json go one at a time"));
+    if ((csv || json) && request.action != Request::Action::months &&
+        request.action != Request::Action::sessions)
+        return wrong(QStringLiteral("--csv and --json go with --months or --sessions"));
+    request.format = csv ? Format::csv : json ? Format::json : Format::plain;
+    if (o.parser.isSet(o.since)) {
+        if (request.action != Request::Action::sessions)
+            return wrong(QStringLiteral("--since goes with --sessions"));
+        const QString day = o.parser.value(o.since);
+        request.since = QDate::fromString(day, QStringLiteral("yyyy-MM-dd"));
+        if (!request.since.isValid())
+            return wrong(QStringLiteral("--since takes a day as YYYY-MM-DD, not '%1'").arg(day));
+    }
+    return request;
+}
+
+QString help_text() {
+    return Options().parser.helpText();
+}
+
+std::optional<int> run_command_line(int argc, char* argv[]) {
+    if (argc <= 1)
+        return std::nullopt;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const Request request = parse_arguments(arguments);
+    if (request.error.isEmpty() && request.action == Request::Action::start_bar)
+        return std::nullopt;
+
+    // From here on no display is needed, nor opened.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kelvor"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KELVOR_VERSION));
+    if (!request.error.isEmpty()) {
+        std::fprintf(stderr, "kelvor: %s\n%s", request.error.toLocal8Bit().constData(),
+                     help_text().toLocal8Bit().constData());
+        return 2;
+    }
+    switch (request.action) {
+    case Request::Action::help:
+        print(help_text().toLocal8Bit());
+        return 0;
+    case Request::Action::version:
+        print((version_text + u'\n').toLocal8Bit());
+        return 0;
+    default:
+        return print_figures(request);
+    }
+}
+
+} // namespace kelvor::commandline

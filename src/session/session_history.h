@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace kelvor::platform {
+class SettingsStore;
+}
+
+namespace kelvor::session {
+
+// How a session of the history ended.
+enum class Ending { properly, crashed, running };
+
+struct HistorySession {
+    QString started; // ISO 8601 with its UTC offset, as stored
+    qint32 seconds = 0;
+    Ending ending = Ending::properly;
+};
+
+// The sessions of the store's history, in the order they started, as a user should read
+// them. The session still marked as running has the seconds it last saved; it runs when
+// `copy_running` says a copy of Kelvor holds the store, and otherwise its program ended
+// abruptly: it is then the crash that the next start books, with those seconds. nullopt for
+// a store of the first release, which kept no history.
+std::optional<std::vector<HistorySession>> read_session_history(platform::SettingsStore& store,
+                                                                bool copy_running);
+
+// "properly", "crashed", "running".
+QString ending_text(Ending ending);
+
+} // namespace kelvor::session
