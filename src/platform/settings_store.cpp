@@ -182,11 +182,7 @@ void create_store_file(const QByteArray& path) {
         refuse(QStringLiteral("cannot create the store %1: %2").arg(shown, error_text(error)));
     }
     // The new name is durable once the folder that holds it is on disk.
-    const QByteArray folder = path.left(path.lastIndexOf('/') + 1);
-    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    sync_folder(path.left(path.lastIndexOf('/') + 1));
 }
 
 } // namespace

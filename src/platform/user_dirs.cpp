@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +62,15 @@ bool make_private_folders(const QByteArray& path) {
 
 QString shown_path(const QByteArray& path) {
     return QFile::decodeName(path);
+}
+
+bool sync_folder(const QByteArray& folder) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
 }
 
 } // namespace kelvor::platform

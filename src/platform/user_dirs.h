@@ -21,6 +21,10 @@ QByteArray config_home();
 // ask for folders made on the user's behalf. False with errno set when one cannot be made.
 bool make_private_folders(const QByteArray& path);
 
+// Syncs a folder to disk: a file created or renamed into it is durable only once the folder
+// that holds its name is. False when the folder cannot be opened or synced.
+bool sync_folder(const QByteArray& folder);
+
 // A path as messages show it.
 QString shown_path(const QByteArray& path);
 

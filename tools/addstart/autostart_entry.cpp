@@ -32,16 +32,6 @@ QString file_name_of(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
-// The rename is durable only once the folder that holds the new name is on disk.
-bool sync_folder(const QByteArray& folder) {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-}
-
 // Why whatever is at the entry's name is the user's to manage, not ours to replace: a
 // symbolic link (the user's own, into a folder of dotfiles say, or a trap) or a special file.
 // Empty for a regular file, a folder (which cannot be replaced anyway) or nothing.
@@ -93,7 +83,7 @@ QString write_atomically(const QByteArray& folder, const QByteArray& file, const
         ::unlink(temporary.constData());
         return error_text(failure);
     }
-    if (!sync_folder(folder))
+    if (!platform::sync_folder(folder))
         return QStringLiteral("cannot sync the folder to disk");
     return {};
 }
