@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontMetricsF>
+#include <QIcon>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
@@ -153,14 +154,15 @@ QFont font_fitting(QFont font, const QString& text, QSize box) {
     return font;
 }
 
-} // namespace
-
+// Kelvor's stopwatch: the icon theme's "kelvor" where Kelvor is installed, else the built-in one.
 QIcon kelvor_icon() {
     QIcon built_in;
     built_in.addFile(QStringLiteral(":/icons/kelvor-16.png"), QSize(16, 16));
     built_in.addFile(QStringLiteral(":/icons/kelvor-32.png"), QSize(32, 32));
     return QIcon::fromTheme(QStringLiteral("kelvor"), built_in);
 }
+
+} // namespace
 
 frmKelvor::frmKelvor(const Services& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(services),

@@ -3,7 +3,6 @@
 #include "platform/services.h"
 #include "session/session_tracker.h"
 
-#include <QIcon>
 #include <QWidget>
 
 class QLabel;
@@ -12,9 +11,6 @@ class QTimer;
 namespace kelvor {
 
 class frm_month_stat;
-
-// Kelvor's stopwatch: the icon theme's "kelvor" where Kelvor is installed, else the built-in one.
-QIcon kelvor_icon();
 
 // The bar: a borderless strip showing the minutes of the running session. Its life is the
 // session's life: Form_Load starts the session, Form_Unload (on close) books it.
