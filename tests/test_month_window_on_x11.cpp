@@ -147,14 +147,16 @@ struct Desktop {
 
 } // namespace
 
-// Both openings give the fitted outer height, frame included, with the title bar on the screen;
+// Every opening gives the fitted outer height, frame included, with the title bar on the screen;
 // and a bar stored out of every screen's reach opens at the first-run place.
 TEST(MonthWindowOnX11, EveryOpeningFitsTheFramedWindowOnTheScreen) {
     Desktop d;
     if (!d.start(3, "1000000000"))
         GTEST_SKIP() << d.skipped.toStdString();
     EXPECT_EQ(d.start_kelvor(), QRect(266, 0, 112, 15));
-    for (const int opening : {1, 2}) {
+    // The window manager's answers can come late, and one of them undid a fit about once in
+    // twenty openings: each opening is another chance to see it.
+    for (int opening = 1; opening <= 8; ++opening) {
         SCOPED_TRACE(opening);
         const QString window = d.open_month_window();
         ASSERT_FALSE(window.isEmpty()) << "the month window never appeared";

@@ -170,11 +170,15 @@ void frm_month_stat::fit_height(int y) {
                                                   available_area());
     const QRect client = outer - fitted_margins_;
     resize(client.size());
-    // The frame's place, which the window manager keeps whatever the frame turns out to be.
-    if (windowHandle())
-        windowHandle()->setFramePosition(outer.topLeft());
-    else
+    if (QWindow* window = windowHandle()) {
+        // The widget may already have the height while Qt's window holds the one of a window
+        // manager's late answer, which a move alone would ask for again.
+        window->resize(client.size());
+        // The frame's place, which the window manager keeps whatever the frame turns out to be.
+        window->setFramePosition(outer.topLeft());
+    } else {
         move(outer.topLeft());
+    }
     setting_height_ = false;
 
     // The height as the window got it, at the place asked for: the buttons stay exactly as long
