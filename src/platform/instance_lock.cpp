@@ -4,7 +4,6 @@
 #include "platform/user_dirs.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -43,8 +42,7 @@ InstanceLock::Result InstanceLock::try_acquire() {
         return Result::failed;
     const int fd = ::open(path_.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error_ = QStringLiteral("cannot create %1: %2")
-                     .arg(shown_path(path_), QString::fromLocal8Bit(std::strerror(errno)));
+        error_ = QStringLiteral("cannot create %1: %2").arg(shown_path(path_), error_text(errno));
         return Result::failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -52,8 +50,7 @@ InstanceLock::Result InstanceLock::try_acquire() {
         ::close(fd);
         if (err == EWOULDBLOCK)
             return Result::held_elsewhere;
-        error_ = QStringLiteral("cannot lock %1: %2")
-                     .arg(shown_path(path_), QString::fromLocal8Bit(std::strerror(err)));
+        error_ = QStringLiteral("cannot lock %1: %2").arg(shown_path(path_), error_text(err));
         return Result::failed;
     }
     // The flock alone decides who runs (the first release takes only that); this second lock

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <memory>
@@ -36,10 +35,6 @@ using Connection = std::unique_ptr<sqlite3, CloseConnection>;
 qint32 clamped_to_int32(qint64 value) {
     return qint32(std::clamp<qint64>(value, std::numeric_limits<qint32>::min(),
                                      std::numeric_limits<qint32>::max()));
-}
-
-QString error_text(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // The size of a file, or -1 when there is none.

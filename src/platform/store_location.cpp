@@ -3,19 +3,10 @@
 #include "platform/user_dirs.h"
 
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvor::platform {
-
-namespace {
-
-QString error_text(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-} // namespace
 
 StoreLocation StoreLocation::standard() {
     const QByteArray base = data_home();

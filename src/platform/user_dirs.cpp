@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -62,6 +63,10 @@ bool make_private_folders(const QByteArray& path) {
 
 QString shown_path(const QByteArray& path) {
     return QFile::decodeName(path);
+}
+
+QString error_text(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 bool sync_folder(const QByteArray& folder) {

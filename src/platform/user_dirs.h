@@ -28,4 +28,7 @@ bool sync_folder(const QByteArray& folder);
 // A path as messages show it.
 QString shown_path(const QByteArray& path);
 
+// A system error (errno) as messages show it.
+QString error_text(int error);
+
 } // namespace kelvor::platform

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,10 +56,6 @@ std::optional<QByteArray> read_existing(const QByteArray& file) {
     return in.readAll();
 }
 
-QString error_text(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // The entry is written whole under a temporary name in the same folder, synced, and renamed
 // over the old one: a reader sees the old entry or the new one, never a part. rename() replaces
 // the name itself, never what a link there points to.
@@ -68,7 +63,7 @@ QString write_atomically(const QByteArray& folder, const QByteArray& file, const
     QByteArray temporary = file + ".XXXXXX"; // not *.desktop: no desktop reads it meanwhile
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return error_text(errno);
+        return platform::error_text(errno);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     QFile out;
@@ -81,7 +76,7 @@ QString write_atomically(const QByteArray& folder, const QByteArray& file, const
     if (!written || ::rename(temporary.constData(), file.constData()) != 0) {
         const int failure = written ? errno : error;
         ::unlink(temporary.constData());
-        return error_text(failure);
+        return platform::error_text(failure);
     }
     if (!platform::sync_folder(folder))
         return QStringLiteral("cannot sync the folder to disk");
