@@ -17,6 +17,9 @@ struct WindowPlace {
     float left = 4000;
 };
 
+// The running session's seconds as last saved ("recupered_time"): what a crash books.
+qint32 saved_session_seconds(platform::SettingsStore& store);
+
 // One run of the program is one session. The tracker books it: counts it at start, books a
 // previous session that ended abruptly, saves the running seconds at every checkpoint, and
 // books the session at its end. Each of these is one store transaction. The start and the end
@@ -25,9 +28,6 @@ struct WindowPlace {
 // A session's length is the time the machine was awake since its start, read on the clock's
 // awake clock: a sleep is not use, and setting the wall clock changes no length. Dates still
 // come from the wall clock, at the moment they are written.
-// The running session's seconds as last saved ("recupered_time"): what a crash books.
-qint32 saved_session_seconds(platform::SettingsStore& store);
-
 class SessionTracker {
 public:
     SessionTracker(platform::SettingsStore& store, const platform::Clock& clock);
