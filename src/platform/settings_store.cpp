@@ -6,6 +6,7 @@
 #include "platform/user_dirs.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -43,13 +44,20 @@ qint64 size_of(const QByteArray& path) {
     return ::lstat(path.constData(), &st) == 0 ? qint64(st.st_size) : -1;
 }
 
+// How a reader reaches a database.
+enum class Through {
+    file_alone,    // the file holds everything: read just that file, since an ordinary reader
+                   // would create a -wal and -shm beside it
+    wal,           // the file and its -wal, reading the -shm without writing it
+    wal_of_a_copy, // a private copy: SQLite may make its -shm and read the -wal as it likes
+};
+
 // A connection that reads the database at `path` and writes nothing, in it or beside it.
-// Through its -wal when that is there with its -shm: SQLite then reads the -shm without
-// writing it. Without them, the database file alone holds everything, and SQLite is told to
-// read just that file (immutable), since an ordinary reader would create a -wal and -shm.
-Connection open_reader(const QByteArray& path, bool through_wal) {
-    const QByteArray uri = "file:" + path.toPercentEncoding("/") +
-                           (through_wal ? "?mode=ro&readonly_shm=1" : "?immutable=1");
+Connection open_reader(const QByteArray& path, Through through) {
+    const char* parameters = through == Through::file_alone ? "?immutable=1"
+                             : through == Through::wal      ? "?mode=ro&readonly_shm=1"
+                                                            : "?mode=ro";
+    const QByteArray uri = "file:" + path.toPercentEncoding("/") + parameters;
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(uri.constData(), &db,
                                    SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW |
@@ -62,18 +70,84 @@ Connection open_reader(const QByteArray& path, bool through_wal) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, busy_timeout_ms);
     sqlite3_extended_result_codes(db, 1);
-    // The integrity check and then the history read every page: mapped, they are read from
-    // the system's cache without a copy.
+    // The history is read page after page: mapped, its pages are read from the system's cache
+    // without a copy.
     sqlite3_exec(db, "PRAGMA mmap_size = 268435456", nullptr, nullptr, nullptr);
     return reader;
 }
+
+} // namespace
+
+// A private copy of a database and its -wal, in a folder of the user's alone, made to be read
+// where SQLite could otherwise read the pair only by writing beside it: without the -shm,
+// SQLite makes one, and a file that may not be Kelvor's is not to be touched. A backup that
+// skips *-shm files restores such a pair. No copy of Kelvor runs on it (a running copy keeps
+// its -shm), so the pair does not change while it is copied.
+class PrivateCopy {
+public:
+    explicit PrivateCopy(const QByteArray& path) {
+        const QString shown = shown_path(path);
+        if (!folder_.isValid())
+            refuse(QStringLiteral("cannot read the store %1: no private temporary folder (%2)")
+                       .arg(shown, folder_.errorString()));
+        path_ = QFile::encodeName(folder_.path()) + "/store.sqlite3";
+        for (const char* suffix : {"", "-wal"}) {
+            if (const int error = copy_file(path + suffix, path_ + suffix); error != 0)
+                refuse(
+                    QStringLiteral("cannot read the store %1: %2").arg(shown, error_text(error)));
+        }
+    }
+    const QByteArray& path() const { return path_; }
+
+private:
+    // 0, or the errno of the failure. Only a regular file is copied, never through a link.
+    static int copy_file(const QByteArray& from, const QByteArray& to) {
+        const int in = ::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (in < 0)
+            return errno;
+        struct ::stat st {};
+        if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(in);
+            return EINVAL;
+        }
+        const int out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        int error = out < 0 ? errno : 0;
+        char buffer[65536];
+        while (error == 0) {
+            const ssize_t got = ::read(in, buffer, sizeof buffer);
+            if (got == 0)
+                break;
+            if (got < 0) {
+                error = errno == EINTR ? 0 : errno;
+                continue;
+            }
+            for (ssize_t done = 0; done < got && error == 0;) {
+                const ssize_t put = ::write(out, buffer + done, std::size_t(got - done));
+                if (put < 0)
+                    error = errno == EINTR ? 0 : errno;
+                else
+                    done += put;
+            }
+        }
+        ::close(in);
+        if (out >= 0)
+            ::close(out);
+        return error;
+    }
+
+    QTemporaryDir folder_;
+    QByteArray path_;
+};
+
+namespace {
 
 // What is at the store's path, found by reading alone.
 struct Inspection {
     enum class Found { nothing, empty_file, database } found = Found::nothing;
     StoreContents contents;
-    Connection reader;     // open on the database when there is one
-    bool complete = false; // the reader sees what the -wal adds to the file, if anything
+    Connection reader; // open on the database, and what its -wal adds, when there is one
+    std::unique_ptr<PrivateCopy> copy; // what the reader reads, when it could not read in place
+    bool closed_abruptly = false;      // the -wal still held changes: the last program was stopped
 };
 
 StoreContents classify_or_refuse(sqlite3* reader, const QString& shown) {
@@ -92,7 +166,10 @@ void refuse_unless_usable(const StoreContents& contents) {
 }
 
 // Refuses, by throwing StoreError before a byte is written, anything that is not the user's
-// own Kelvor store, an empty file, or nothing at all.
+// own Kelvor store, an empty file, or nothing at all. The database is read as SQLite itself
+// reads it: through its -wal, where the last changes can be, and where they must be read from
+// when a program was stopped while it copied them into the file (the file's first page may
+// then already name pages that the file does not hold yet).
 Inspection inspect(const QByteArray& path) {
     const QString shown = shown_path(path);
     if (const QString problem = own_file_problem(path, QStringLiteral("the store"));
@@ -109,29 +186,27 @@ Inspection inspect(const QByteArray& path) {
             refuse(QStringLiteral("%1 is empty but SQLite's files beside it are not; Kelvor "
                                   "leaves them as they are")
                        .arg(shown));
-        return {Inspection::Found::empty_file, {}, {}};
+        return {Inspection::Found::empty_file, {}, {}, {}};
     }
-    // The file alone first: its schema page is whole even when the program that wrote it was
-    // stopped while it copied pages in from the -wal.
-    Inspection found{Inspection::Found::database, {}, open_reader(path, false)};
+    Inspection found{Inspection::Found::database, {}, {}, {}};
+    // A -wal of its header alone holds no change; SQLite 3.40 also fails to read through one.
+    constexpr qint64 wal_header_bytes = 32;
+    found.closed_abruptly = wal > wal_header_bytes;
+    if (!found.closed_abruptly) {
+        found.reader = open_reader(path, Through::file_alone);
+    } else if (size_of(path + "-shm") >= 0) {
+        // SQLite reads the -shm without writing it, and takes the readers' locks in it, so that
+        // a program writing at the same moment cannot move pages under this read.
+        found.reader = open_reader(path, Through::wal);
+    } else {
+        found.copy = std::make_unique<PrivateCopy>(path);
+        found.reader = open_reader(found.copy->path(), Through::wal_of_a_copy);
+    }
     found.contents = classify_or_refuse(found.reader.get(), shown);
     refuse_unless_usable(found.contents);
-    constexpr qint64 wal_header_bytes = 32;
-    found.complete = wal <= wal_header_bytes;
-    if (!found.complete && size_of(path + "-shm") >= 0) {
-        // Then what the -wal adds, where SQLite can read it without writing anything.
-        try {
-            Connection through = open_reader(path, true);
-            found.contents = classify_store(through.get(), shown);
-            found.reader = std::move(through);
-            found.complete = true;
-        } catch (const StoreError&) {
-        }
-        refuse_unless_usable(found.contents);
-    }
-    // A file with nothing in it may be only the start of what the -wal, or the journal of an
-    // unfinished change, holds.
-    if (found.contents.kind == StoreContents::Kind::empty && (!found.complete || journal > 0))
+    // A file with nothing in it may be only the start of what the journal of an unfinished
+    // change holds.
+    if (found.contents.kind == StoreContents::Kind::empty && journal > 0)
         refuse(QStringLiteral("%1 cannot be told to be a Kelvor store without changing SQLite's "
                               "files beside it")
                    .arg(shown));
@@ -219,19 +294,24 @@ void SqliteSettingsStore::open_for_writing() {
         refuse(QStringLiteral("the store %1 cannot be written").arg(path_));
     sqlite3_busy_timeout(db_, busy_timeout_ms);
     sqlite3_extended_result_codes(db_, 1);
+    file_id_ = file_id(native_path_);
     // Once more through this connection, which sees what another program may have changed
     // since: the file was read to be ours, so SQLite may now use its -wal and -shm.
     const StoreContents contents = classify_or_refuse(db_, path_);
     refuse_unless_usable(contents);
     found_format_ = was_there ? contents.version : 0;
-    check_whole(db_, path_);
+    // Every page is checked only after an abrupt end, when a page may have been left half
+    // written: the whole check takes time in proportion to the history, at every login. The
+    // settings, which every start reads and writes, are checked each time.
+    check_whole(db_, path_, !found.closed_abruptly);
     exec("PRAGMA journal_mode = WAL");
     exec("PRAGMA synchronous = FULL");
     if (contents.kind == StoreContents::Kind::empty) {
         transaction([this] { create_current_schema(db_, path_); });
-    } else if (contents.version < store_formats().back().version || contents.application_id == 0) {
-        // An older store gets the newest format, and Kelvor's mark, in one transaction: its
-        // settings stay as they are, and its history starts with the next session.
+    } else if (contents.version < store_formats().back().version || !contents.marked) {
+        // An older store gets the newest format, and a copy that lost Kelvor's marks (an
+        // sqlite3 .dump) gets them back, in one transaction: its settings stay as they are,
+        // and the history of an older store starts with the next session.
         transaction([&] { upgrade_to_current_schema(db_, contents.version, path_); });
     }
 }
@@ -239,14 +319,12 @@ void SqliteSettingsStore::open_for_writing() {
 void SqliteSettingsStore::open_for_reading() {
     Inspection found = inspect(native_path_);
     if (found.contents.kind == StoreContents::Kind::kelvor) {
-        if (!found.complete)
-            refuse(
-                QStringLiteral("the store %1 cannot be read now without changing it").arg(path_));
         // A reader checks the settings only: the whole check costs time in proportion to the
         // history (12 ms for 100 years of sessions), which a reader that lists it reads
         // anyway, and SQLite refuses a damaged page when it is read.
         check_whole(found.reader.get(), path_, true);
         db_ = found.reader.release();
+        copy_ = std::move(found.copy);
         found_format_ = found.contents.version;
         has_history_ = found_format_ >= 2;
         return;
@@ -320,10 +398,11 @@ qint64 SqliteSettingsStore::add_running_session(const QString& started) {
 
 void SqliteSettingsStore::mark_running_session_crashed(qint32 seconds) {
     transaction([&] {
-        // Only the last session can still run: found by its id, not by reading the history.
+        // The last session marked running, found from the end of the history without reading
+        // it all; not by the largest id, which a hand-edited row may hold.
         Statement s(db_, crash_session_,
-                    "UPDATE sessions SET ending = 'crashed', seconds = ?1 "
-                    "WHERE id = (SELECT max(id) FROM sessions) AND ending = 'running'");
+                    "UPDATE sessions SET ending = 'crashed', seconds = ?1 WHERE id = "
+                    "(SELECT id FROM sessions WHERE ending = 'running' ORDER BY id DESC LIMIT 1)");
         s.bind(1, qint64(seconds));
         s.step();
     });
@@ -354,6 +433,30 @@ std::optional<std::vector<StoredSession>> SqliteSettingsStore::sessions() {
     return all;
 }
 
+SqliteSettingsStore::FileId SqliteSettingsStore::file_id(const QByteArray& path) {
+    struct ::stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return {};
+    return {quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+// Another file at the store's path must never receive what this connection writes: SQLite
+// finds the -wal by the path, and would lay this connection's pages over the other file. So
+// the -wal is emptied into the file this connection opened, and nothing more is written.
+void SqliteSettingsStore::refuse_if_replaced() {
+    if (!replaced_ && file_id(native_path_) == file_id_)
+        return;
+    if (!replaced_) {
+        replaced_ = true;
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    }
+    throw StoreReplaced(
+        QStringLiteral("the store %1 was replaced or removed while Kelvor ran; nothing more is "
+                       "written to it: start Kelvor again to go on with the store now there")
+            .arg(path_)
+            .toStdString());
+}
+
 void SqliteSettingsStore::transaction(const std::function<void()>& body) {
     if (access_ == Access::read_only)
         refuse(QStringLiteral("the store %1 is open for reading only").arg(path_));
@@ -368,6 +471,7 @@ void SqliteSettingsStore::transaction(const std::function<void()>& body) {
         --depth_;
         return;
     }
+    refuse_if_replaced();
     // IMMEDIATE takes the write lock up front, so a busy store fails before any change.
     Statement(db_, begin_, "BEGIN IMMEDIATE").step();
     depth_ = 1;

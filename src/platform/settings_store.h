@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -31,6 +32,15 @@ class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Raised for every write once the store's file was replaced or removed under the program (a
+// backup restored with cp or mv while Kelvor ran): trying again cannot help.
+class StoreReplaced : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
+class PrivateCopy;
 
 // Text values addressed by section and key, kept in the order of their first write.
 class SettingsStore {
@@ -90,6 +100,15 @@ public:
     int found_format() const { return found_format_; }
 
 private:
+    // Which file a path names, to notice when another file takes its place.
+    struct FileId {
+        quint64 device = 0;
+        quint64 inode = 0; // 0: no file
+        bool operator==(const FileId&) const = default;
+    };
+    static FileId file_id(const QByteArray& path);
+    void refuse_if_replaced();
+
     void open_for_writing();
     void open_for_reading();
     void exec(const char* sql);
@@ -100,6 +119,9 @@ private:
     Access access_;
     int found_format_ = 0;
     bool has_history_ = true; // false: a first-release store, read as it is
+    FileId file_id_;          // the file that was opened for writing
+    bool replaced_ = false;
+    std::unique_ptr<PrivateCopy> copy_; // what a reader reads when it could not read in place
     sqlite3* db_ = nullptr;
     int depth_ = 0;
     // Statements compiled on first use and kept for the life of the connection.

@@ -41,14 +41,32 @@ void stamp_current_version(sqlite3* db, const QString& shown_path) {
 }
 
 // A schema as (type, name, table, SQL) for every object, in a fixed order. The SQL is compared
-// without its spacing and case, so a schema typed by hand in an sqlite3 shell is recognised;
-// a missing constraint, an extra column, index, view or trigger is not. The statistics tables
-// that ANALYZE adds are left out: a user may run it on the store.
+// without its spacing, case and the quotes around names, so a schema typed by hand in an
+// sqlite3 shell, or a table renamed and renamed back (SQLite then quotes its name), is
+// recognised; a missing constraint, an extra column, index, view or trigger is not. The
+// statistics tables that ANALYZE adds are left out: a user may run it on the store.
 using Schema = std::vector<QStringList>;
 
 QString comparable_sql(const QString& sql) {
     static const QRegularExpression space_around_punctuation(QStringLiteral(" ?([(),]) ?"));
-    return sql.simplified().toUpper().replace(space_around_punctuation, QStringLiteral("\\1"));
+    // Kelvor's names hold no character that needs quotes, and its one literal no double quote.
+    static const QRegularExpression name_quotes(QStringLiteral("[\"`\\[\\]]"));
+    return sql.simplified()
+        .toUpper()
+        .remove(name_quotes)
+        .replace(space_around_punctuation, QStringLiteral("\\1"));
+}
+
+// "notes, settings" for a problem text: the tables a foreign file holds.
+QString table_names(const Schema& schema) {
+    QStringList names;
+    for (const QStringList& object : schema) {
+        if (object.at(0) == QLatin1String("table"))
+            names << object.at(1).toLower();
+    }
+    if (names.size() > 5)
+        names = names.mid(0, 5) << QStringLiteral("...");
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
 }
 
 Schema schema_of(sqlite3* db) {
@@ -67,8 +85,7 @@ int pragma_value(sqlite3* db, const char* pragma) {
 }
 
 // The schema a format makes, described by SQLite itself from an empty database in memory;
-// made when a store of that format is first met (a start meets one). Null for a format this
-// program does not know.
+// made when a store of that format is first met (a start meets one).
 const Schema* expected_schema(int version) {
     static std::map<int, Schema> made;
     if (const auto known = made.find(version); known != made.end())
@@ -101,7 +118,8 @@ const std::vector<StoreFormat>& store_formats() {
 
 StoreContents classify_store(sqlite3* db, const QString& shown_path) {
     StoreContents found;
-    found.version = pragma_value(db, "PRAGMA user_version");
+    const int user_version = pragma_value(db, "PRAGMA user_version");
+    found.version = user_version;
     found.application_id = pragma_value(db, "PRAGMA application_id");
     const Schema schema = schema_of(db);
     if (found.application_id == 0 && found.version == 0 && schema.empty())
@@ -109,8 +127,10 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
     found.kind = StoreContents::Kind::foreign;
     if (found.application_id != 0 && found.application_id != kelvor_application_id) {
         found.problem =
-            QStringLiteral("%1 is not a Kelvor store (it is marked as another program's)")
-                .arg(shown_path);
+            QStringLiteral("%1 is not a Kelvor store: it is marked as another program's "
+                           "(application_id %2)")
+                .arg(shown_path)
+                .arg(found.application_id);
         return found;
     }
     if (const int newest = store_formats().back().version;
@@ -123,12 +143,32 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
                             .arg(newest);
         return found;
     }
-    if (const Schema* expected = expected_schema(found.version); expected && *expected == schema) {
+    // The format the file says it is comes first, so that a start makes no other's schema.
+    std::vector<const StoreFormat*> candidates;
+    for (const StoreFormat& format : store_formats())
+        candidates.insert(format.version == user_version ? candidates.begin() : candidates.end(),
+                          &format);
+    for (const StoreFormat* format_of : candidates) {
+        const StoreFormat& format = *format_of;
+        if (*expected_schema(format.version) != schema)
+            continue;
+        if (user_version != 0 && user_version != format.version) {
+            found.problem = QStringLiteral("%1 is not a Kelvor store: it has the tables of "
+                                           "Kelvor's store format %2 but user_version %3")
+                                .arg(shown_path)
+                                .arg(format.version)
+                                .arg(user_version);
+            return found;
+        }
         found.kind = StoreContents::Kind::kelvor;
+        found.version = format.version;
+        found.marked =
+            user_version == format.version && found.application_id == kelvor_application_id;
         return found;
     }
-    found.problem =
-        QStringLiteral("%1 is not a Kelvor store (unexpected tables or version)").arg(shown_path);
+    found.problem = QStringLiteral("%1 is not a Kelvor store: its tables (%2) are not those of "
+                                   "any Kelvor store format")
+                        .arg(shown_path, table_names(schema));
     return found;
 }
 

@@ -33,15 +33,20 @@ struct StoreContents {
         newer, // marked as Kelvor's, of a format this program does not know yet
     };
     Kind kind = Kind::empty;
-    int version = 0;        // user_version
+    int version = 0;        // the format; for a newer or foreign file, its user_version
     int application_id = 0; // 0 in stores of the first release
-    QString problem;        // foreign or newer: why, for the user
+    // Kelvor's: user_version and application_id both say what it is. A copy made by SQLite's
+    // .dump or .clone loses them, and gets them back at the next writable opening.
+    bool marked = false;
+    QString problem; // foreign or newer: why, for the user
 };
 
-// Reads the schema, user_version and application_id of `db` and nothing else. A file that is
-// marked as another program's (application_id), or holds anything other than exactly a known
-// format's schema, is foreign; one marked as Kelvor's under a user_version above the newest
-// known is newer. Throws StoreError when the database cannot be read at all.
+// Reads the schema, user_version and application_id of `db` and nothing else. The schema
+// decides: a database holding exactly a known format's schema (however its SQL was spaced,
+// cased or quoted) is Kelvor's, under that format's user_version or under 0 (a copy that lost
+// it), unless it is marked as another program's (application_id). Anything else is foreign;
+// one marked as Kelvor's under a user_version above the newest known is newer. Throws
+// StoreError when the database cannot be read at all.
 StoreContents classify_store(sqlite3* db, const QString& shown_path);
 
 // Makes the newest format's schema with its user_version and Kelvor's application_id, inside

@@ -1,5 +1,6 @@
 #include "fault/power_cut_vfs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -23,7 +24,7 @@ struct State {
     sqlite3_vfs* base = nullptr;
     sqlite3_vfs vfs{};
     int target = 0;
-    bool fail_instead = false;
+    Fault fault = Fault::power_cut;
     int seen = 0;
     std::map<std::string, std::vector<Undo>> unsynced; // by file path
 };
@@ -47,6 +48,8 @@ std::vector<Undo>& log_of(sqlite3_file* f) {
 }
 
 [[noreturn]] void cut() {
+    if (state().fault != Fault::power_cut)
+        ::_exit(exit_status); // the system's cache survives a killed process
     for (auto& [path, undos] : state().unsynced) {
         if (undos.empty())
             continue;
@@ -70,7 +73,7 @@ bool count() {
     ++s.seen;
     if (s.target == 0 || s.seen != s.target)
         return false;
-    if (!s.fail_instead)
+    if (s.fault != Fault::fail)
         cut();
     return true;
 }
@@ -97,6 +100,12 @@ int cut_read(sqlite3_file* f, void* buffer, int amount, sqlite3_int64 offset) {
     return real(f)->pMethods->xRead(real(f), buffer, amount, offset);
 }
 int cut_write(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
+    auto& s = state();
+    if (s.fault == Fault::tear && s.target != 0 && s.seen + 1 == s.target) {
+        // The process dies with only the first sector of this write on the disk.
+        real(f)->pMethods->xWrite(real(f), data, std::min(amount, 512), offset);
+        ::_exit(exit_status);
+    }
     if (count())
         return SQLITE_FULL;
     remember(f, offset, amount);
@@ -238,19 +247,14 @@ void install() {
     sqlite3_vfs_register(&s.vfs, 1);
 }
 
-void arm(int n) {
+void arm(int n, Fault fault) {
     state().seen = 0;
     state().target = n;
-    state().fail_instead = false;
+    state().fault = fault;
 }
 
 bool failed_one() {
-    return state().fail_instead && state().target > 0 && state().seen >= state().target;
-}
-
-void fail_at(int n) {
-    arm(n);
-    state().fail_instead = true;
+    return state().fault == Fault::fail && state().target > 0 && state().seen >= state().target;
 }
 
 } // namespace kelvor::testing::power_cut
