@@ -3,13 +3,15 @@
 //
 //   bench_command_time [--runs N] -- program [args...]
 //
-// Prints one line: median_ms=... bytes=... (what one run printed).
+// Prints one line: median_ms=... bytes=... (what one run printed) max_rss_kb=... (the largest
+// peak resident memory of a run).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +30,7 @@ int main(int argc, char* argv[]) {
     char** command = argv + i + 1;
     std::vector<double> times;
     long bytes = 0;
+    long max_rss_kb = 0;
     for (int run = 0; run < runs + 1; ++run) { // the first warms the caches
         int out[2];
         if (pipe(out) != 0)
@@ -49,7 +52,9 @@ int main(int argc, char* argv[]) {
         const auto end = std::chrono::steady_clock::now();
         close(out[0]);
         int status = 0;
-        waitpid(child, &status, 0);
+        struct rusage usage {};
+        wait4(child, &status, 0, &usage);
+        max_rss_kb = std::max(max_rss_kb, usage.ru_maxrss);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             std::fprintf(stderr, "bench_command_time: %s failed\n", command[0]);
             return 1;
@@ -62,6 +67,6 @@ int main(int argc, char* argv[]) {
     const double median = times.size() % 2
                               ? times[times.size() / 2]
                               : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
-    std::printf("median_ms=%.2f bytes=%ld\n", median, bytes);
+    std::printf("median_ms=%.2f bytes=%ld max_rss_kb=%ld\n", median, bytes, max_rss_kb);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "platform/process_starter.h"
 #include "platform/settings_store.h"
 #include "platform/shutdown_signals.h"
+#include "platform/standard_streams.h"
 #include "platform/store_location.h"
 
 #include <QApplication>
@@ -32,6 +33,7 @@ void prefer_x11_when_available() {
 
 int main(int argc, char* argv[]) {
     using namespace kelvor;
+    platform::plug_closed_standard_streams();
     // The options print and leave before anything of the bar's start is touched.
     if (const std::optional<int> status = commandline::run_command_line(argc, argv))
         return *status;
@@ -102,5 +104,6 @@ int main(int argc, char* argv[]) {
     // A display that goes first (a log-off without a session manager) ends the process from
     // inside Qt, without closing the bar.
     const platform::AtExit book_at_exit([&bar] { bar.Form_Unload(); });
-    return app.exec();
+    const int status = app.exec();
+    return status != 0 || !bar.booking_failed() ? status : 1;
 }

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QStandardPaths>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -24,6 +25,8 @@ using kelvor::platform::SqliteSettingsStore;
 using kelvor::session::SessionTracker;
 using kelvor::testing::at;
 using kelvor::testing::Program;
+using kelvor::testing::send_signal;
+using kelvor::testing::StoreDump;
 using Action = Request::Action;
 
 namespace {
@@ -49,11 +52,22 @@ void three_sessions(const QString& path) {
     SessionTracker(store, clock).start();
 }
 
+// What a function of the options writes.
+template <typename Writes> QByteArray printed(Writes&& writes) {
+    kelvor::commandline::BufferOutput out;
+    writes(out);
+    return out.bytes();
+}
+
 QByteArray sessions_of(SqliteSettingsStore& store, Format format, bool copy_running = true,
                        const QDate& since = {}) {
-    const auto history = kelvor::session::read_session_history(store, copy_running);
-    return kelvor::commandline::sessions_output(history.value_or(decltype(*history){}), format,
-                                                since);
+    return printed([&](auto& out) {
+        kelvor::commandline::sessions_output(store, copy_running, format, since, out);
+    });
+}
+
+QByteArray months_of(kelvor::platform::SettingsStore& store, Format format) {
+    return printed([&](auto& out) { kelvor::commandline::months_output(store, format, out); });
 }
 
 } // namespace
@@ -71,6 +85,7 @@ TEST(CommandLine, ReadsTheArguments) {
         // Qt's own options still reach the bar: a session manager restores it with -session.
         {{"-session", "10a3b4c"}, Action::start_bar},
         {{"-platform", "xcb", "-reverse"}, Action::start_bar},
+        {{"-title", "Kelvor", "-visual", "TrueColor", "-testability"}, Action::start_bar},
         {{"--style=Fusion"}, Action::start_bar},
         {{"--help"}, Action::help},
         {{"-v", "--report"}, Action::version},
@@ -111,15 +126,15 @@ TEST(CommandLine, PrintsEachTableInEachFormat) {
         const char* expected;
     };
     const auto months = [](Format format) {
-        return [format](SqliteSettingsStore& store) {
-            return kelvor::commandline::months_output(store, format);
-        };
+        return [format](SqliteSettingsStore& store) { return months_of(store, format); };
     };
     const auto report = [](std::optional<qint32> running_seconds) {
         return [running_seconds](SqliteSettingsStore& store) {
             const SettableClock clock(at(2000, 4, 1, 10, 0, 0));
-            return kelvor::commandline::report_output(store, clock, running_seconds,
-                                                      QLocale(QLocale::English));
+            return printed([&](auto& out) {
+                kelvor::commandline::report_output(store, clock, running_seconds,
+                                                   QLocale(QLocale::English), out);
+            });
         };
     };
     const Case cases[] = {
@@ -138,6 +153,31 @@ Time used since 01/04/2000: 2 min 0 sec
 Total time used: 1 h 4 min 5 sec
 First time used: 25/03/2000 (7 day 9 h 0 min 0 sec ago...)
 Time-usage ratio around: 0.603 %
+)"},
+        {"the report after the running copy was killed: its session as the next start books it",
+         three_sessions,
+         [](auto& store) {
+             const SettableClock clock(at(2000, 4, 1, 10, 0, 0));
+             const auto booked =
+                 kelvor::commandline::with_pending_crash_booked(store, false, clock);
+             return printed([&](auto& out) {
+                 kelvor::commandline::report_output(*booked, clock, std::nullopt,
+                                                    QLocale(QLocale::English), out);
+             });
+         },
+         R"(Shortest session: 30 sec around the 01/04/2000
+Longest session: 1 h 2 min 5 sec around the 25/03/2000
+
+Number of sessions: 3
+Number of crashed sessions: 2
+Crash ratio: 100 %
+
+Number of sessions since 01/04/2000: 2
+Time used since 01/04/2000: 2 min 30 sec
+
+Total time used: 1 h 4 min 35 sec
+First time used: 25/03/2000 (7 day 9 h 0 min 0 sec ago...)
+Time-usage ratio around: 0.608 %
 )"},
         {"sessions while a copy runs", three_sessions,
          [](auto& store) { return sessions_of(store, Format::plain); },
@@ -180,12 +220,49 @@ Time-usage ratio around: 0.603 %
          "\"late, \"\"very\"\"\nlate\",3725,properly\r\n"
          "2000-02-30T09:00:00,120,crashed\r\n"
          "2000-04-01T08:00:00+02:00,30,running\r\n"},
+        {"... as JSON, escaped as Qt's own JSON writer escapes", nullptr,
+         [](auto& store) { return sessions_of(store, Format::json); },
+         R"([
+    {
+        "ending": "properly",
+        "seconds": 3725,
+        "start": "late, \"very\"\nlate"
+    },
+    {
+        "ending": "crashed",
+        "seconds": 120,
+        "start": "2000-02-30T09:00:00"
+    },
+    {
+        "ending": "running",
+        "seconds": 30,
+        "start": "2000-04-01T08:00:00+02:00"
+    }
+]
+)"},
         {"... shown as a window shows it", nullptr,
          [](auto& store) { return sessions_of(store, Format::plain); },
          "Started              Length           Ending\n"
          "late, \"very\" late    1 h 2 min 5 sec  properly\n"
          "2000-02-30T09:00:00  2 min 0 sec      crashed\n"
          "01/04/2000 08:00:00  30 sec           running\n"},
+        {"starts that a spreadsheet would take for formulas: CSV makes them text",
+         [](const QString& path) {
+             three_sessions(path);
+             sqlite3* db = nullptr;
+             sqlite3_open(QFile::encodeName(path).constData(), &db);
+             sqlite3_exec(db,
+                          "UPDATE sessions SET started = '=2+3' WHERE id = 1;"
+                          "UPDATE sessions SET started = '-2+3' WHERE id = 2;"
+                          "UPDATE sessions SET started = '@SUM(1)' WHERE id = 3",
+                          nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+         },
+         [](auto& store) { return sessions_of(store, Format::csv); },
+         "start,seconds,ending\r\n"
+         "'=2+3,3725,properly\r\n"
+         "'-2+3,120,crashed\r\n"
+         "'@SUM(1),30,running\r\n"},
         {"sessions since a day, no copy running: the last one died", three_sessions,
          [](auto& store) {
              return sessions_of(store, Format::csv, false, {2000, 3, 26});
@@ -227,10 +304,11 @@ Time-usage ratio around: 0.603 %
          "month,sessions,crashed,seconds,longest_seconds\r\n"
          "1999-12,7,0,-60,0\r\n"
          "\"say \"\"hi\"\",\nthen\",0,0,0,0\r\n"},
-        {"... shown as a window shows it", nullptr, months(Format::plain),
+        {"... its month shown as a window shows it, its numbers as CSV gives them", nullptr,
+         months(Format::plain),
          "Month           Sessions  Crashed  Time used  Longest session\n"
-         "12/1999          7        0        0 sec      0 sec\n"
-         "say \"hi\", then  lots      0        0 sec      0 sec\n"},
+         "12/1999         7         0        0 sec      0 sec\n"
+         "say \"hi\", then  0         0        0 sec      0 sec\n"},
         {"no month yet: the CSV header alone", [](const QString&) {}, months(Format::csv),
          "month,sessions,crashed,seconds,longest_seconds\r\n"},
         {"... no JSON object", [](const QString&) {}, months(Format::json), "[]\n"},
@@ -312,6 +390,47 @@ const StoreState store_states[] = {
          ASSERT_TRUE(p.wait_until_session(4));
      },
      0, "", true},
+    // Stores that SQLite reads, whatever their files look like alone.
+    {"a store whose program was stopped while it checkpointed",
+     [](Program& p) {
+         QDir().mkpath(p.data_dir());
+         three_sessions(p.store_path());
+         ASSERT_TRUE(kelvor::testing::stop_in_checkpoint(
+             p.store_path(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                             "WHERE i < 300) INSERT INTO sessions (started, seconds, ending) "
+                             "SELECT '1999-01-01T09:00:00+01:00', i, 'proper' FROM n"));
+     },
+     0},
+    {"a store with a -wal and no -shm, as a backup without *-shm restores it",
+     [](Program& p) {
+         QDir().mkpath(p.data_dir());
+         three_sessions(p.store_path());
+         ASSERT_TRUE(kelvor::testing::run_sql_and_stop(
+             p.store_path(), "UPDATE settings SET value = '9' WHERE key = 'nb_session'"));
+         QFile::remove(p.store_path() + "-shm");
+     },
+     0},
+    {"a copy made by sqlite3's .dump, which loses user_version and application_id",
+     [](Program& p) {
+         QDir().mkpath(p.data_dir());
+         if (QStandardPaths::findExecutable("sqlite3").isEmpty())
+             GTEST_SKIP() << "needs the sqlite3 shell (package sqlite3)";
+         const QString original = p.home() + "/original.sqlite3";
+         three_sessions(original);
+         QProcess dump;
+         dump.start("sh",
+                    {"-c", "sqlite3 \"$0\" .dump | sqlite3 \"$1\"", original, p.store_path()});
+         ASSERT_TRUE(dump.waitForFinished() && dump.exitCode() == 0);
+     },
+     0},
+    {"a store whose tables were renamed and renamed back",
+     [](Program& p) {
+         QDir().mkpath(p.data_dir());
+         three_sessions(p.store_path());
+         make_database(p.store_path(), "ALTER TABLE settings RENAME TO kept;"
+                                       "ALTER TABLE kept RENAME TO settings;");
+     },
+     0},
     {"another program's database",
      [](Program& p) { make_database(p.store_path(), "CREATE TABLE notes (body TEXT);"); }, 1,
      "not a Kelvor store"},
@@ -335,26 +454,33 @@ struct Ask {
     const char* first_release_note = ""; // on stderr for a first-release store
 };
 
+// The figures of the report and the months, as the options count them: a session that never
+// ended, with no copy running, as the crash the next start will book.
+template <typename Prints> auto counted_as_booked(Prints&& prints) {
+    return [prints](SqliteSettingsStore& store, bool running) {
+        const SettableClock clock(frozen_now);
+        const auto booked = kelvor::commandline::with_pending_crash_booked(store, running, clock);
+        return printed([&](auto& out) { prints(booked ? *booked : store, running, clock, out); });
+    };
+}
+
 const Ask asks[] = {
     {{"--report"},
-     [](SqliteSettingsStore& store, bool running) {
-         const SettableClock clock(frozen_now);
-         return store.found_format() == 0
-                    ? QByteArray()
-                    : kelvor::commandline::report_output(
-                          store, clock,
-                          running ? std::optional(kelvor::session::saved_session_seconds(store))
-                                  : std::nullopt,
-                          QLocale());
-     }},
-    {{"--months"},
-     [](SqliteSettingsStore& store, bool) {
-         return kelvor::commandline::months_output(store, Format::plain);
-     }},
-    {{"--months", "--json"},
-     [](SqliteSettingsStore& store, bool) {
-         return kelvor::commandline::months_output(store, Format::json);
-     }},
+     counted_as_booked([](kelvor::platform::SqliteSettingsStore& store, bool running,
+                          const SettableClock& clock, auto& out) {
+         if (store.found_format() == 0)
+             return;
+         kelvor::commandline::report_output(
+             store, clock,
+             running ? std::optional(kelvor::session::saved_session_seconds(store)) : std::nullopt,
+             QLocale(), out);
+     })},
+    {{"--months"}, counted_as_booked([](auto& store, bool, const auto&, auto& out) {
+         kelvor::commandline::months_output(store, Format::plain, out);
+     })},
+    {{"--months", "--json"}, counted_as_booked([](auto& store, bool, const auto&, auto& out) {
+         kelvor::commandline::months_output(store, Format::json, out);
+     })},
     {{"--sessions"},
      [](SqliteSettingsStore& store, bool running) {
          return sessions_of(store, Format::plain, running);
@@ -415,6 +541,22 @@ TEST_P(OnEveryStore, PrintsWithoutDisplayAndChangesNothing) {
         else
             EXPECT_EQ(files_under(program.home()), files);
     }
+    if (state.status != 0 || state.bar_runs || !QFile::exists(program.store_path()))
+        return;
+    // The bar starts on every store the options read, and books the session they count as
+    // crashed exactly once.
+    const StoreDump before = program.dump();
+    program.environment().insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess& bar = program.start();
+    ASSERT_TRUE(program.wait_until_session(int(before.number("nb_session")) + 1))
+        << bar.readAllStandardError().toStdString();
+    send_signal(bar, SIGTERM);
+    ASSERT_TRUE(bar.waitForFinished(10000));
+    EXPECT_EQ(bar.exitCode(), 0);
+    const StoreDump after = program.dump();
+    EXPECT_EQ(after.number("nb_session_crashed"),
+              before.number("nb_session_crashed") + (before.running() ? 1 : 0));
+    EXPECT_EQ(after.get("Stat", "debuted?"), "No");
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, OnEveryStore, ::testing::ValuesIn(store_states),
@@ -450,5 +592,34 @@ TEST(CommandLine, HelpVersionAndWrongArgumentsTouchNothing) {
             }
         }
         EXPECT_EQ(files_under(program.home()), files);
+    }
+}
+
+// Output that cannot be written is an error, never a table cut short that looks whole: the
+// program says so and ends with status 1. A closed pipe whose signal is not ignored still ends
+// it by that signal, as every shell tool.
+TEST(CommandLine, LostOutputIsAnError) {
+    Program program;
+    QDir().mkpath(program.data_dir());
+    three_sessions(program.store_path());
+    const struct {
+        const char* name;
+        const char* shell; // runs the program as "$0" "$@"
+        const char* message;
+    } sinks[] = {
+        {"a full disk", R"(exec "$0" "$@" > /dev/full)", "No space left on device"},
+        {"a closed standard output", R"(exec "$0" "$@" >&-)", "Bad file descriptor"},
+    };
+    for (const auto& sink : sinks) {
+        for (const QStringList& arguments : {QStringList{"--report"},
+                                             {"--sessions", "--csv"},
+                                             {"--months", "--json"},
+                                             {"--version"}}) {
+            SCOPED_TRACE(std::string(sink.name) + ": " + arguments.join(' ').toStdString());
+            const auto run = program.run(arguments, {"sh", "-c", sink.shell});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err.toStdString(),
+                      std::string("kelvor: cannot write the output: ") + sink.message + "\n");
+        }
     }
 }

@@ -306,9 +306,10 @@ Do you want to see last months stats ?)"},
         EXPECT_EQ(text.split('\n').size(), 18);
         // The command line prints the same lines, 1 and 4 to 16, while the session runs.
         const QStringList lines = text.split('\n');
-        EXPECT_EQ(kelvor::commandline::report_output(temp.store(), clock, c.session_seconds,
-                                                     QLocale(QLocale::English))
-                      .toStdString(),
+        kelvor::commandline::BufferOutput printed;
+        kelvor::commandline::report_output(temp.store(), clock, c.session_seconds,
+                                           QLocale(QLocale::English), printed);
+        EXPECT_EQ(printed.bytes().toStdString(),
                   (QStringList{lines[0]} + lines.mid(3, 13)).join('\n').toStdString() + "\n");
         EXPECT_FALSE(text.contains('\r'));
         EXPECT_FALSE(text.endsWith('\n'));

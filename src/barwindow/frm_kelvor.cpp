@@ -34,11 +34,14 @@ QRect twips_rect(int left, int top, int width, int height) {
 
 // A store that fails in the middle of the run (disk full, folder made read-only) must not end
 // the program: the next checkpoint tries again, and stderr says why.
-template <typename Step> void without_crashing(const char* what, Step&& step) {
+// False when it failed.
+template <typename Step> bool without_crashing(const char* what, Step&& step) {
     try {
         step();
+        return true;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kelvor: %s: %s\n", what, error.what());
+        return false;
     }
 }
 
@@ -256,7 +259,8 @@ void frmKelvor::Timer1_Timer() {
 
 void frmKelvor::Form_Unload() {
     Timer1->stop();
-    without_crashing("cannot book the session", [this] { session_.end(); });
+    if (!without_crashing("cannot book the session", [this] { session_.end(); }))
+        booking_failed_ = true;
 }
 
 void frmKelvor::save_running_seconds() {

@@ -27,6 +27,9 @@ public:
     // Books the session; later calls do nothing. Runs when the bar closes, and at exit when
     // the display went first.
     void Form_Unload();
+    // The session could not be booked (the store stayed busy, failed, or was replaced): the
+    // program ends with status 1, and the next start books it as crashed.
+    bool booking_failed() const { return booking_failed_; }
     // The desktop's request to save: the running seconds are saved, the session goes on.
     void save_running_seconds();
 
@@ -82,6 +85,7 @@ private:
     session::SessionTracker session_;
     // The month window's one instance, made at its first opening and kept for the run.
     frm_month_stat* month_window_ = nullptr;
+    bool booking_failed_ = false;
 };
 
 } // namespace kelvor

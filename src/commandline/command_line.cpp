@@ -4,6 +4,7 @@
 #include "platform/dialogs.h"
 #include "platform/instance_lock.h"
 #include "platform/settings_store.h"
+#include "platform/standard_streams.h"
 #include "platform/store_location.h"
 #include "platform/user_dirs.h"
 #include "session/numbers.h"
@@ -13,6 +14,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
 
 namespace kelvor::commandline {
@@ -23,14 +25,17 @@ const QString version_text = QStringLiteral("kelvor " KELVOR_VERSION);
 
 // The options every Qt program takes, with a value or without: they are the bar's, and its
 // QApplication reads them.
-const char* const toolkit_options_with_value[] = {
-    "platform",    "platformpluginpath", "platformtheme",
-    "plugin",      "qmljsdebugger",      "qwindowgeometry",
-    "qwindowicon", "qwindowtitle",       "session",
-    "display",     "geometry",           "name",
-    "style",       "stylesheet",         "dialogs",
-    "fontengine"};
-const char* const toolkit_flags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+const char* const toolkit_options_with_value[] = {"platform",      "platformpluginpath",
+                                                  "platformtheme", "plugin",
+                                                  "qmljsdebugger", "qwindowgeometry",
+                                                  "qwindowicon",   "qwindowtitle",
+                                                  "session",       "display",
+                                                  "geometry",      "name",
+                                                  "style",         "stylesheet",
+                                                  "dialogs",       "fontengine",
+                                                  "title",         "visual"};
+const char* const toolkit_flags[] = {"reverse", "widgetcount", "nograb",
+                                     "dograb",  "sync",        "testability"};
 
 struct Options {
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
@@ -87,50 +92,70 @@ QString store_note(const platform::StoreLocation& location, const char* what) {
                                          platform::shown_path(location.store_path));
 }
 
-void print(const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-}
-
 void note(const QString& text) {
     std::fprintf(stderr, "kelvor: %s\n", text.toLocal8Bit().constData());
 }
 
+// Standard output, where a write that fails (a full disk, a closed pipe whose signal is
+// ignored, a closed descriptor) is an error of the whole run: a table cut short must not look
+// like a whole one.
+class StandardOutput final : public Output {
+public:
+    StandardOutput() : error_(platform::standard_output_was_closed() ? EBADF : 0) {}
+    void write(QByteArrayView bytes) override {
+        if (error_ == 0 && std::fwrite(bytes.data(), 1, std::size_t(bytes.size()), stdout) !=
+                               std::size_t(bytes.size()))
+            error_ = errno != 0 ? errno : EIO;
+    }
+    // Flushes; the status of the run so far: 0, or 1 after saying why on stderr.
+    int finish() {
+        if (error_ == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+            error_ = errno != 0 ? errno : EIO;
+        if (error_ == 0)
+            return 0;
+        note(QStringLiteral("cannot write the output: %1").arg(platform::error_text(error_)));
+        return 1;
+    }
+
+private:
+    int error_;
+};
+
 // What a request prints from an open store; notes go to stderr on the way.
-QByteArray figures(const Request& request, platform::SqliteSettingsStore& store,
-                   const platform::StoreLocation& location) {
+void figures(const Request& request, platform::SqliteSettingsStore& store,
+             const platform::StoreLocation& location, Output& out) {
     namespace names = session::names;
     // A session runs when a copy holds the lock and the store says so; a copy that holds the
     // lock after its session was booked (it is ending) has none.
     const bool running = platform::InstanceLock::is_held(location.lock_path) &&
                          store.read(names::stat, names::debuted, names::no) == names::yes;
-    switch (request.action) {
-    case Request::Action::report: {
-        const platform::SystemClock clock;
-        return report_output(store, clock,
+    const platform::SystemClock clock;
+    if (request.action == Request::Action::report || request.action == Request::Action::months) {
+        const auto booked = with_pending_crash_booked(store, running, clock);
+        platform::SettingsStore& shown = booked ? *booked : store;
+        if (request.action == Request::Action::months)
+            return months_output(shown, request.format, out);
+        return report_output(shown, clock,
                              running ? std::optional(session::saved_session_seconds(store))
                                      : std::nullopt,
-                             QLocale());
+                             QLocale(), out);
     }
-    case Request::Action::months:
-        return months_output(store, request.format);
-    default:
-        break;
-    }
-    const auto history = session::read_session_history(store, running);
+    const std::optional<std::size_t> history =
+        sessions_output(store, running, request.format, request.since, out);
     if (!history) {
         note(store_note(location, "no session history yet: this store was kept by an earlier "
                                   "Kelvor, and its history starts at Kelvor's next start"));
-        return sessions_output({}, request.format);
+        return;
     }
+    // The number of rows is known only once they are written: the note about the sessions
+    // before the history comes after them.
     if (const double before_history =
-            session::read_number(store, names::stat, names::nb_session, 0) -
-            double(history->size());
+            session::read_number(store, names::stat, names::nb_session, 0) - double(*history);
         before_history > 0) {
         note(QStringLiteral("the history starts when this store was upgraded; the %1 sessions "
                             "before count only in the totals (--report)")
                  .arg(before_history, 0, 'f', 0));
     }
-    return sessions_output(*history, request.format, request.since);
 }
 
 int print_figures(const Request& request) {
@@ -140,8 +165,7 @@ int print_figures(const Request& request) {
         platform::report_fatal(problem);
         return 1;
     }
-    // Everything is read before anything is printed: a store that fails half-way prints no
-    // half table.
+    StandardOutput out;
     try {
         platform::SqliteSettingsStore store(location.store_path,
                                             platform::SqliteSettingsStore::Access::read_only);
@@ -151,12 +175,13 @@ int print_figures(const Request& request) {
             if (request.action == Request::Action::report)
                 return 0;
         }
-        print(figures(request, store, location));
+        figures(request, store, location, out);
     } catch (const platform::StoreError& error) {
+        out.finish();
         platform::report_fatal(QString::fromStdString(error.what()));
         return 1;
     }
-    return 0;
+    return out.finish();
 }
 
 } // namespace
@@ -232,13 +257,14 @@ std::optional<int> run_command_line(int argc, char* argv[]) {
                      help_text().toLocal8Bit().constData());
         return 2;
     }
+    StandardOutput out;
     switch (request.action) {
     case Request::Action::help:
-        print(help_text().toLocal8Bit());
-        return 0;
+        out.write(help_text().toLocal8Bit());
+        return out.finish();
     case Request::Action::version:
-        print((version_text + u'\n').toLocal8Bit());
-        return 0;
+        out.write((version_text + u'\n').toLocal8Bit());
+        return out.finish();
     default:
         return print_figures(request);
     }

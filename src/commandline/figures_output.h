@@ -1,16 +1,16 @@
 #pragma once
 
-#include "session/session_history.h"
-
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDate>
 #include <QLocale>
+#include <memory>
 #include <optional>
-#include <vector>
 
 namespace kelvor::platform {
 class Clock;
 class SettingsStore;
+class SqliteSettingsStore;
 } // namespace kelvor::platform
 
 // What the command line prints: the figures of the store as text for people, CSV or JSON.
@@ -21,19 +21,46 @@ namespace kelvor::commandline {
 // give lengths in whole seconds and dates in ISO 8601.
 enum class Format { plain, csv, json };
 
+// Where the figures go, piece by piece as they are made: a long history is never held whole.
+class Output {
+public:
+    virtual ~Output() = default;
+    virtual void write(QByteArrayView bytes) = 0;
+};
+
+// Keeps what is written, for a test or a caller that wants the whole text.
+class BufferOutput final : public Output {
+public:
+    void write(QByteArrayView bytes) override { bytes_.append(bytes); }
+    const QByteArray& bytes() const { return bytes_; }
+
+private:
+    QByteArray bytes_;
+};
+
+// What the options count in the report and the months: when no copy runs and the last session
+// never ended, its program was stopped, and that session counts as the crash that the next
+// start will book -- booked by the start's own code in a copy of the settings in memory, never
+// in the file. Null when there is no such session: the store shows itself.
+std::unique_ptr<platform::SqliteSettingsStore>
+with_pending_crash_booked(platform::SqliteSettingsStore& store, bool copy_running,
+                          const platform::Clock& clock);
+
 // The usage report's overall and month figures, lines 4 to 16 of its box, each ended by a line
 // feed; with a running session of `running_seconds` (as last saved) counted in, and then
 // line 1, "This session have: ...", first.
-QByteArray report_output(platform::SettingsStore& store, const platform::Clock& clock,
-                         std::optional<qint32> running_seconds, const QLocale& locale);
+void report_output(platform::SettingsStore& store, const platform::Clock& clock,
+                   std::optional<qint32> running_seconds, const QLocale& locale, Output& out);
 
 // One row per stored month, in stored order: month, sessions, crashed sessions, time used and
 // longest session.
-QByteArray months_output(platform::SettingsStore& store, Format format);
+void months_output(platform::SettingsStore& store, Format format, Output& out);
 
-// One row per session of `history` that started on `since` or later (any day when invalid):
-// its start, length and how it ended.
-QByteArray sessions_output(const std::vector<session::HistorySession>& history, Format format,
-                           const QDate& since = {});
+// One row per session of the store's history that started on `since` or later (any day when
+// invalid): its start, length and how it ended, the session marked running as
+// for_each_history_session tells it (`copy_running`). Returns how many sessions the history
+// holds, shown or not; nullopt for a store that keeps no history, whose table is empty.
+std::optional<std::size_t> sessions_output(platform::SettingsStore& store, bool copy_running,
+                                           Format format, const QDate& since, Output& out);
 
 } // namespace kelvor::commandline

@@ -331,11 +331,38 @@ void SqliteSettingsStore::open_for_reading() {
     }
     // No store yet, or nothing in it: no figures, read from an empty store of the current
     // format that lives in memory only.
+    open_in_memory();
+}
+
+void SqliteSettingsStore::open_in_memory() {
     const int rc =
         sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
     if (rc != SQLITE_OK)
         fail(QStringLiteral("cannot open the store"), rc);
     create_current_schema(db_, path_);
+}
+
+std::unique_ptr<SqliteSettingsStore> SqliteSettingsStore::settings_in_memory() {
+    std::unique_ptr<SqliteSettingsStore> copy(new SqliteSettingsStore(*this, InMemory{}));
+    Statement rows(db_, "SELECT seq, app, section, key, value FROM settings ORDER BY seq");
+    copy->transaction([&] {
+        Statement insert(copy->db_, "INSERT INTO settings (seq, app, section, key, value) "
+                                    "VALUES (?1, ?2, ?3, ?4, ?5)");
+        while (rows.step()) {
+            insert.bind(1, rows.integer64(0));
+            for (int column = 1; column < 5; ++column)
+                insert.bind(column + 1, rows.text(column));
+            insert.step();
+            insert.reset();
+        }
+    });
+    return copy;
+}
+
+SqliteSettingsStore::SqliteSettingsStore(const SqliteSettingsStore& original, InMemory)
+    : native_path_(original.native_path_), path_(original.path_), access_(Access::read_write),
+      found_format_(original.found_format_) {
+    open_in_memory();
 }
 
 SqliteSettingsStore::~SqliteSettingsStore() {
@@ -418,19 +445,21 @@ void SqliteSettingsStore::mark_session_ended(qint64 id, qint32 seconds, const QS
     });
 }
 
-std::optional<std::vector<StoredSession>> SqliteSettingsStore::sessions() {
+bool SqliteSettingsStore::for_each_session(const std::function<void(const StoredSession&)>& visit) {
     if (!has_history_)
-        return std::nullopt;
+        return false;
     Statement s(db_, "SELECT started, seconds, ending FROM sessions ORDER BY id");
-    std::vector<StoredSession> all;
+    StoredSession session;
     while (s.step()) {
         const QByteArrayView ending = s.bytes(2);
-        all.push_back({s.text(0), clamped_to_int32(s.integer64(1)),
-                       ending == "proper"    ? StoredSession::Ending::proper
-                       : ending == "crashed" ? StoredSession::Ending::crashed
-                                             : StoredSession::Ending::running});
+        session.started = s.text(0);
+        session.seconds = clamped_to_int32(s.integer64(1));
+        session.ending = ending == "proper"    ? StoredSession::Ending::proper
+                         : ending == "crashed" ? StoredSession::Ending::crashed
+                                               : StoredSession::Ending::running;
+        visit(session);
     }
-    return all;
+    return true;
 }
 
 SqliteSettingsStore::FileId SqliteSettingsStore::file_id(const QByteArray& path) {
@@ -444,8 +473,8 @@ SqliteSettingsStore::FileId SqliteSettingsStore::file_id(const QByteArray& path)
 // finds the -wal by the path, and would lay this connection's pages over the other file. So
 // the -wal is emptied into the file this connection opened, and nothing more is written.
 void SqliteSettingsStore::refuse_if_replaced() {
-    if (!replaced_ && file_id(native_path_) == file_id_)
-        return;
+    if (file_id_.inode == 0 || (!replaced_ && file_id(native_path_) == file_id_))
+        return; // a store in memory has no file
     if (!replaced_) {
         replaced_ = true;
         sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);

@@ -63,9 +63,9 @@ public:
     virtual void mark_running_session_crashed(qint32 seconds) = 0;
     // Session `id`, if still running, ends properly at `ended` (ISO 8601) after `seconds`.
     virtual void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) = 0;
-    // Every session in the order they started; nullopt for a store of the first release,
-    // which kept no history.
-    virtual std::optional<std::vector<StoredSession>> sessions() = 0;
+    // Visits every session in the order they started, one at a time: a long history is never
+    // held whole. False for a store of the first release, which kept no history.
+    virtual bool for_each_session(const std::function<void(const StoredSession&)>& visit) = 0;
 };
 
 // The store as one SQLite file: WAL journal, synchronous FULL, one row per setting.
@@ -92,14 +92,21 @@ public:
     qint64 add_running_session(const QString& started) override;
     void mark_running_session_crashed(qint32 seconds) override;
     void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
-    std::optional<std::vector<StoredSession>> sessions() override;
+    bool for_each_session(const std::function<void(const StoredSession&)>& visit) override;
 
     const QString& path() const { return path_; }
     // What was found at the path when it was opened: 0 when there was no store yet (nothing,
     // or an empty file), else the format it had then, before any upgrade.
     int found_format() const { return found_format_; }
 
+    // A store in memory that starts as a copy of this one's settings, with an empty history:
+    // a change can be tried on it, as a reader may, without writing a byte to the file.
+    std::unique_ptr<SqliteSettingsStore> settings_in_memory();
+
 private:
+    struct InMemory {};
+    SqliteSettingsStore(const SqliteSettingsStore& original, InMemory);
+
     // Which file a path names, to notice when another file takes its place.
     struct FileId {
         quint64 device = 0;
@@ -111,6 +118,7 @@ private:
 
     void open_for_writing();
     void open_for_reading();
+    void open_in_memory();
     void exec(const char* sql);
     [[noreturn]] void fail(const QString& what, int rc);
 

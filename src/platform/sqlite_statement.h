@@ -84,6 +84,8 @@ public:
         return {data, sqlite3_column_bytes(stmt_, column)};
     }
     int integer(int column) const { return sqlite3_column_int(stmt_, column); }
+    // Ready to run again; the bindings stay.
+    void reset() { sqlite3_reset(stmt_); }
     qint64 integer64(int column) const { return sqlite3_column_int64(stmt_, column); }
 
 private:

@@ -3,18 +3,15 @@
 #include "platform/settings_store.h"
 #include "session/session_tracker.h"
 
+#include <optional>
+
 namespace kelvor::session {
 
-std::optional<std::vector<HistorySession>> read_session_history(platform::SettingsStore& store,
-                                                                bool copy_running) {
-    std::optional<std::vector<platform::StoredSession>> stored = store.sessions();
-    if (!stored)
-        return std::nullopt;
-    std::vector<HistorySession> history;
-    history.reserve(stored->size());
+bool for_each_history_session(platform::SettingsStore& store, bool copy_running,
+                              const std::function<void(const HistorySession&)>& visit) {
     std::optional<qint32> saved;
-    for (platform::StoredSession& row : *stored) {
-        HistorySession session{std::move(row.started), row.seconds, Ending::properly};
+    return store.for_each_session([&](const platform::StoredSession& row) {
+        HistorySession session{row.started, row.seconds, Ending::properly};
         using Stored = platform::StoredSession::Ending;
         if (row.ending == Stored::crashed) {
             session.ending = Ending::crashed;
@@ -24,9 +21,8 @@ std::optional<std::vector<HistorySession>> read_session_history(platform::Settin
             session.seconds = *saved;
             session.ending = copy_running ? Ending::running : Ending::crashed;
         }
-        history.push_back(std::move(session));
-    }
-    return history;
+        visit(session);
+    });
 }
 
 QString ending_text(Ending ending) {

@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QString>
-#include <optional>
-#include <vector>
+#include <functional>
 
 namespace kelvor::platform {
 class SettingsStore;
@@ -19,13 +18,13 @@ struct HistorySession {
     Ending ending = Ending::properly;
 };
 
-// The sessions of the store's history, in the order they started, as a user should read
+// Visits the sessions of the store's history, in the order they started, as a user should read
 // them. The session still marked as running has the seconds it last saved; it runs when
 // `copy_running` says a copy of Kelvor holds the store, and otherwise its program ended
-// abruptly: it is then the crash that the next start books, with those seconds. nullopt for
-// a store of the first release, which kept no history.
-std::optional<std::vector<HistorySession>> read_session_history(platform::SettingsStore& store,
-                                                                bool copy_running);
+// abruptly: it is then the crash that the next start books, with those seconds. False for a
+// store of the first release, which kept no history.
+bool for_each_history_session(platform::SettingsStore& store, bool copy_running,
+                              const std::function<void(const HistorySession&)>& visit);
 
 // "properly", "crashed", "running".
 QString ending_text(Ending ending);

@@ -28,6 +28,8 @@ void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt)
         try {
             attempt(first);
             return;
+        } catch (const platform::StoreReplaced&) {
+            throw; // no later try can reach the store this session began in
         } catch (const platform::StoreError& error) {
             if (deadline.hasExpired()) {
                 throw platform::StoreError(std::string(error.what()) + " (tried for " +
@@ -47,6 +49,20 @@ qint32 saved_session_seconds(platform::SettingsStore& store) {
     return std::max(0, read_int32(store, names::stat, names::recupered_time, 30));
 }
 
+qint32 book_crashed_session(platform::SettingsStore& store, const platform::Clock& clock) {
+    qint32 lost = 0;
+    store.transaction([&] {
+        add_to_number(store, names::stat, names::nb_session_crashed, 1);
+        lost = saved_session_seconds(store);
+        Update_stat_with_time(store, clock, lost);
+        add_to_number(store, names::stat, names::nb_time_total, lost);
+        Add_session_to_month(store, clock, lost);
+        Add_crash_to_month(store, clock);
+        store.mark_running_session_crashed(lost);
+    });
+    return lost;
+}
+
 SessionTracker::SessionTracker(platform::SettingsStore& store, const platform::Clock& clock)
     : store_(store), clock_(clock) {}
 
@@ -62,14 +78,8 @@ void SessionTracker::start() {
         add_to_number(store_, names::stat, names::nb_session, 1);
 
         if (store_.read(names::stat, names::debuted, names::no) == names::yes) {
-            // The previous session never reached its end: book it with its last saved seconds.
-            add_to_number(store_, names::stat, names::nb_session_crashed, 1);
-            const qint32 lost = saved_session_seconds(store_);
-            Update_stat_with_time(store_, clock_, lost);
-            add_to_number(store_, names::stat, names::nb_time_total, lost);
-            Add_session_to_month(store_, clock_, lost);
-            Add_crash_to_month(store_, clock_);
-            store_.mark_running_session_crashed(lost);
+            // The previous session never reached its end.
+            book_crashed_session(store_, clock_);
             last_session_suffix = QStringLiteral(" (crashed)");
         }
         last_session_duration = saved_session_seconds(store_);

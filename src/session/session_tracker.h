@@ -20,6 +20,11 @@ struct WindowPlace {
 // The running session's seconds as last saved ("recupered_time"): what a crash books.
 qint32 saved_session_seconds(platform::SettingsStore& store);
 
+// Books a session that never reached its end, as the start that finds it does: its last saved
+// seconds in the totals, the records and the month of today, as a crash, and in the history.
+// Returns those seconds.
+qint32 book_crashed_session(platform::SettingsStore& store, const platform::Clock& clock);
+
 // One run of the program is one session. The tracker books it: counts it at start, books a
 // previous session that ended abruptly, saves the running seconds at every checkpoint, and
 // books the session at its end. Each of these is one store transaction. The start and the end

@@ -34,8 +34,9 @@ public:
     qint64 add_running_session(const QString& started) override;
     void mark_running_session_crashed(qint32 seconds) override;
     void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
-    std::optional<std::vector<platform::StoredSession>> sessions() override {
-        return real_.sessions();
+    bool
+    for_each_session(const std::function<void(const platform::StoredSession&)>& visit) override {
+        return real_.for_each_session(visit);
     }
 
 private:

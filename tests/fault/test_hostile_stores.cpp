@@ -431,3 +431,33 @@ TEST(HostileStore, OddFolderVariablesStillNameOneStore) {
         QProcess::execute("rm", {"-rf", program.home()});
     }
 }
+
+// A store replaced under the running bar (a backup put back with mv or cp --remove-destination):
+// the bar writes nothing into the new file, neither directly nor through the -wal the two
+// files share by name, says so, and ends with status 1; the new store then starts as it is.
+TEST(HostileStore, ReplacedUnderTheRunningBar) {
+    Program program;
+    make_real_store(program);
+    const QString backup = elsewhere(program, "backup.sqlite3");
+    ASSERT_TRUE(QFile::copy(program.store_path(), backup));
+    const kelvor::testing::StoreDump restored = kelvor::testing::StoreDump::of_file(backup);
+
+    QProcess& bar = program.start();
+    ASSERT_TRUE(program.wait_until_session(3));
+    ASSERT_EQ(::rename(QFile::encodeName(backup).constData(),
+                       QFile::encodeName(program.store_path()).constData()),
+              0);
+    send_signal(bar, SIGTERM);
+    ASSERT_TRUE(bar.waitForFinished(10000));
+    const QString error = QString::fromLocal8Bit(bar.readAllStandardError());
+    EXPECT_EQ(bar.exitCode(), 1);
+    EXPECT_TRUE(error.contains("was replaced or removed while Kelvor ran")) << error.toStdString();
+    EXPECT_EQ(program.dump(), restored);
+
+    QProcess& next = program.start();
+    ASSERT_TRUE(program.wait_until_session(3));
+    send_signal(next, SIGTERM);
+    ASSERT_TRUE(next.waitForFinished(10000));
+    EXPECT_EQ(next.exitCode(), 0);
+    EXPECT_TRUE(kelvor::testing::store_invariants_hold(program.dump()));
+}

@@ -43,6 +43,33 @@ bool run_sql_and_stop(const QString& path, const char* sql) {
     return status == 0;
 }
 
+bool stop_in_checkpoint(const QString& path, const char* sql) {
+    if (!run_sql_and_stop(path, sql))
+        return false;
+    QFile wal(path + "-wal");
+    if (!wal.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray frames = wal.readAll();
+    constexpr int header = 32;
+    constexpr int frame_header = 24;
+    if (frames.size() < header)
+        return false;
+    const auto big_endian = [&](qsizetype at) {
+        return quint32(quint8(frames[at])) << 24 | quint32(quint8(frames[at + 1])) << 16 |
+               quint32(quint8(frames[at + 2])) << 8 | quint32(quint8(frames[at + 3]));
+    };
+    const qsizetype page_size = big_endian(8);
+    QByteArray first_page;
+    for (qsizetype at = header; at + frame_header + page_size <= frames.size();
+         at += frame_header + page_size) {
+        if (big_endian(at) == 1)
+            first_page = frames.mid(at + frame_header, page_size);
+    }
+    QFile file(path);
+    return !first_page.isEmpty() && file.open(QIODevice::ReadWrite) &&
+           file.write(first_page) == page_size;
+}
+
 void downgrade_to_first_format(const QString& path) {
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(path).constData(), &db);

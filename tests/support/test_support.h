@@ -64,6 +64,12 @@ public:
 // program that was stopped: a -wal and -shm stay beside the file. False when the SQL failed.
 bool run_sql_and_stop(const QString& path, const char* sql);
 
+// Leaves the store at `path` as a program does that was stopped while its checkpoint copied
+// the -wal into the file: `sql` is run and left in the -wal by a stopped program, and then the
+// newest first page of the -wal -- which names every page the change made -- alone is copied
+// into the file, as the first write of a checkpoint.
+bool stop_in_checkpoint(const QString& path, const char* sql);
+
 // Turns the store at `path` into one of the first format, as the first release kept it: no
 // session history and no index, user_version 1. Its settings stay as they are.
 void downgrade_to_first_format(const QString& path);
