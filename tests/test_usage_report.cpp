@@ -1,4 +1,5 @@
 #include "commandline/figures_output.h"
+#include "session/numbers.h"
 #include "session/session_tracker.h"
 #include "session/usage_report.h"
 #include "support/expected_reports.h"
@@ -11,8 +12,8 @@
 
 using kelvor::platform::SettableClock;
 using kelvor::platform::SettingsStore;
-using kelvor::session::crash_ratio_text;
 using kelvor::session::general_number_text;
+using kelvor::session::overall_crash_ratio_text;
 using kelvor::session::seconds_since_first_use;
 using kelvor::session::usage_ratio_text;
 using kelvor::session::usage_report_text;
@@ -69,7 +70,7 @@ TEST(CrashRatio, OneDecimalTruncatedOverFinishedSessions) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.crashed << " of " << c.sessions);
-        EXPECT_EQ(crash_ratio_text(c.sessions, c.crashed, ".").toStdString(), c.text);
+        EXPECT_EQ(overall_crash_ratio_text(c.sessions, c.crashed, ".").toStdString(), c.text);
     }
 }
 
@@ -100,7 +101,7 @@ TEST(UsageRatio, ThreeDecimalsTruncatedOverTimeSinceFirstUse) {
 }
 
 TEST(Ratios, UseTheGivenDecimalSeparator) {
-    EXPECT_EQ(crash_ratio_text(4, 1, ","), "33,3");
+    EXPECT_EQ(overall_crash_ratio_text(4, 1, ","), "33,3");
     EXPECT_EQ(usage_ratio_text(36000, 864000, ","), "4,166");
     EXPECT_EQ(usage_ratio_text(3600, 36000, ","), "10");
     EXPECT_EQ(general_number_text(-5, 3, ","), "-0,005");

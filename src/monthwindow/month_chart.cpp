@@ -70,7 +70,7 @@ void print_sessions_row(ChartCanvas& canvas, const MonthChartRow& row, int y,
     canvas.print(row_text_x, y,
                  session::Short_month_label(row.key) + QStringLiteral(": ") +
                      QString::number(row.overlay) + QLatin1Char('/') + row.stored_value);
-    canvas.print(crash_ratio_x, y, session::crash_ratio_text(row.overlay, row.value, locale));
+    canvas.print(crash_ratio_x, y, session::month_crash_ratio_text(row.overlay, row.value, locale));
 }
 
 struct RunningMonth {

@@ -10,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QThread>
 #include <algorithm>
-#include <limits>
 
 namespace kelvor::session {
 
@@ -98,7 +97,7 @@ void SessionTracker::start() {
 
 qint32 SessionTracker::session_seconds() const {
     const qint64 seconds = (clock_.awake_ms() - awake_ms_deb) / 1000;
-    return qint32(std::clamp<qint64>(seconds, 0, std::numeric_limits<qint32>::max()));
+    return qint32(std::max<qint64>(0, clamp_to_int32_range(seconds)));
 }
 
 void SessionTracker::tick() {
