@@ -10,6 +10,7 @@
 // (what the toolkit needs for the picture, text shaping included).
 #include "bench_common.h"
 #include "monthwindow/chart_canvas.h"
+#include "monthwindow/chart_geometry.h"
 #include "monthwindow/month_chart.h"
 #include "platform/clock.h"
 #include "platform/settings_store.h"
@@ -58,12 +59,12 @@ std::vector<Bar> bar_rectangles(platform::SettingsStore& store) {
         const auto rows = session::read_month_chart_rows(store, rows_section, overlay_section);
         y += 4;
         const auto scale =
-            session::chart_scale(window_mm - 10, session::chart_maximum(rows)).value_or(0);
+            monthwindow::chart_scale(window_mm - 10, session::chart_maximum(rows)).value_or(0);
         int top = y;
         for (const auto& row : rows) {
             for (const auto& [value, colour] : {std::pair{row.value, QColor(0, 0, 255)},
                                                 std::pair{row.overlay, QColor(255, 0, 0)}}) {
-                const int end = session::bar_end(scale, value, right_edge);
+                const int end = monthwindow::bar_end(scale, value, right_edge);
                 if (end >= 10)
                     bars.push_back(
                         {QRectF(10 * px, top * px, (end - 10) * px + 1, 4 * px + 1), colour});

@@ -1,9 +1,11 @@
+#include "monthwindow/chart_geometry.h"
 #include "session/month_chart_figures.h"
 #include "session/numbers.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+using namespace kelvor::monthwindow;
 using namespace kelvor::session;
 using kelvor::testing::at;
 using kelvor::testing::TempStore;

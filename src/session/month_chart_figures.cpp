@@ -7,14 +7,12 @@
 
 #include <QHash>
 #include <algorithm>
-#include <cmath>
 
 namespace kelvor::session {
 
 namespace {
 
 constexpr qint64 thirty_days = 30 * 24 * 3600;
-constexpr int bar_left_mm = 10;
 
 } // namespace
 
@@ -52,19 +50,6 @@ qint32 chart_maximum(const std::vector<MonthChartRow>& rows) {
     for (const MonthChartRow& row : rows)
         maximum = std::max(maximum, row.value);
     return maximum;
-}
-
-std::optional<double> chart_scale(double chart_width_mm, qint32 maximum) {
-    if (maximum < 0)
-        return std::nullopt;
-    return chart_width_mm / (double(maximum) + 1);
-}
-
-int bar_end(double scale, qint32 value, int right_edge_mm) {
-    // Below the left edge nothing is drawn, however far below.
-    const double end = std::clamp(scale * value + bar_left_mm, double(bar_left_mm - 1),
-                                  double(std::max(right_edge_mm, bar_left_mm)));
-    return int(std::nearbyint(end));
 }
 
 QString month_crash_ratio_text(qint32 crashed, qint32 sessions, const QLocale& locale) {
