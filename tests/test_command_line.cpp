@@ -4,6 +4,7 @@
 #include "commandline/command_line.h"
 #include "commandline/figures_output.h"
 #include "platform/store_format.h"
+#include "session/running_session.h"
 #include "session/session_history.h"
 #include "session/session_tracker.h"
 #include "support/program.h"

@@ -4,6 +4,7 @@
 #include "session/dates.h"
 #include "session/duration_text.h"
 #include "session/month_chart_figures.h"
+#include "session/running_session.h"
 #include "session/session_history.h"
 #include "session/session_tracker.h"
 #include "session/shown_text.h"
@@ -265,8 +266,7 @@ QString shown_start(const QString& iso) {
 std::unique_ptr<platform::SqliteSettingsStore>
 with_pending_crash_booked(platform::SqliteSettingsStore& store, bool copy_running,
                           const platform::Clock& clock) {
-    namespace names = session::names;
-    if (copy_running || store.read(names::stat, names::debuted, names::no) != names::yes)
+    if (copy_running || !session::session_unbooked(store))
         return nullptr;
     std::unique_ptr<platform::SqliteSettingsStore> booked = store.settings_in_memory();
     session::book_crashed_session(*booked, clock);

@@ -1,7 +1,7 @@
 #include "session/session_history.h"
 
 #include "platform/settings_store.h"
-#include "session/session_tracker.h"
+#include "session/running_session.h"
 
 #include <optional>
 

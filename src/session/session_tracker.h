@@ -17,9 +17,6 @@ struct WindowPlace {
     float left = 4000;
 };
 
-// The running session's seconds as last saved ("recupered_time"): what a crash books.
-qint32 saved_session_seconds(platform::SettingsStore& store);
-
 // Books a session that never reached its end, as the start that finds it does: its last saved
 // seconds in the totals, the records and the month of today, as a crash, and in the history.
 // Returns those seconds.
