@@ -13,7 +13,7 @@
 #include "monthwindow/chart_geometry.h"
 #include "monthwindow/month_chart.h"
 #include "platform/clock.h"
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 #include "platform/twips.h"
 #include "session/month_chart_figures.h"
 #include "session/store_names.h"
@@ -128,7 +128,7 @@ QString store_copy(const QString& path, bool with_index) {
 // reading only, as another copy of Kelvor would, so that neither side is changed.
 double chart_reads_ms(const QString& path, int repetitions) {
     namespace names = session::names;
-    platform::SqliteSettingsStore store(path, platform::SqliteSettingsStore::Access::read_only);
+    platform::SqliteStore store(path, platform::SqliteStore::Access::read_only);
     std::vector<double> times;
     for (int i = 0; i < repetitions + 1; ++i) {
         const double ms =
@@ -169,7 +169,7 @@ int main(int argc, char* argv[]) {
         for (const char* suffix : {"", "-wal", "-shm"})
             QFile::remove(path + QLatin1String(suffix));
         platform::SettableClock clock(QDateTime(QDate(2024, 3, 25), QTime(9, 0, 0)));
-        platform::SqliteSettingsStore store(path);
+        platform::SqliteStore store(path);
         bench::seed_history(store, clock, months);
         const std::vector<Bar> bars = bar_rectangles(store);
 

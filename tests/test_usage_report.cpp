@@ -12,6 +12,7 @@
 
 using kelvor::platform::SettableClock;
 using kelvor::platform::SettingsStore;
+using kelvor::platform::Store;
 using kelvor::session::general_number_text;
 using kelvor::session::overall_crash_ratio_text;
 using kelvor::session::seconds_since_first_use;
@@ -136,7 +137,7 @@ TEST(SecondsSinceFirstUse, CountFromMidnightOfTheFirstDay) {
 TEST(UsageReport, WholeTextForKnownStores) {
     struct Case {
         const char* name;
-        std::function<void(SettingsStore&)> store;
+        std::function<void(Store&)> store;
         QDateTime now;
         qint32 session_seconds;
         qint32 last_session_duration;
@@ -145,7 +146,7 @@ TEST(UsageReport, WholeTextForKnownStores) {
     };
     const Case cases[] = {
         {"first session of a new store, 09:00 to 10:00",
-         [](SettingsStore& store) {
+         [](Store& store) {
              SettableClock start_clock(at(2000, 3, 25, 9, 0, 0));
              kelvor::session::SessionTracker(store, start_clock).start();
          },

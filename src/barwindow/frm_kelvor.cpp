@@ -4,7 +4,7 @@
 #include "barwindow/mouse_arguments.h"
 #include "platform/display.h"
 #include "platform/process_starter.h"
-#include "platform/settings_store.h"
+#include "platform/store.h"
 #include "platform/system_colours.h"
 #include "platform/twips.h"
 #include "session/numbers.h"

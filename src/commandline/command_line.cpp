@@ -2,7 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 #include "platform/standard_streams.h"
 #include "platform/store_location.h"
 #include "platform/user_dirs.h"
@@ -121,7 +121,7 @@ private:
 };
 
 // What a request prints from an open store; notes go to stderr on the way.
-void figures(const Request& request, platform::SqliteSettingsStore& store,
+void figures(const Request& request, platform::SqliteStore& store,
              const platform::StoreLocation& location, Output& out) {
     namespace names = session::names;
     // A session runs when a copy holds the lock and the store says so; a copy that holds the
@@ -166,8 +166,7 @@ int print_figures(const Request& request) {
     }
     StandardOutput out;
     try {
-        platform::SqliteSettingsStore store(location.store_path,
-                                            platform::SqliteSettingsStore::Access::read_only);
+        platform::SqliteStore store(location.store_path, platform::SqliteStore::Access::read_only);
         if (store.found_format() == 0) {
             // The tables of an empty store follow: nothing, a CSV header, or "[]".
             note(store_note(location, "no figures yet: Kelvor has not recorded a session"));

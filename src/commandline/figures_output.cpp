@@ -1,6 +1,6 @@
 #include "commandline/figures_output.h"
 
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 #include "session/dates.h"
 #include "session/duration_text.h"
 #include "session/month_chart_figures.h"
@@ -263,12 +263,12 @@ QString shown_start(const QString& iso) {
 
 } // namespace
 
-std::unique_ptr<platform::SqliteSettingsStore>
-with_pending_crash_booked(platform::SqliteSettingsStore& store, bool copy_running,
-                          const platform::Clock& clock) {
+std::unique_ptr<platform::SqliteStore> with_pending_crash_booked(platform::SqliteStore& store,
+                                                                 bool copy_running,
+                                                                 const platform::Clock& clock) {
     if (copy_running || !session::session_unbooked(store))
         return nullptr;
-    std::unique_ptr<platform::SqliteSettingsStore> booked = store.settings_in_memory();
+    std::unique_ptr<platform::SqliteStore> booked = store.settings_in_memory();
     session::book_crashed_session(*booked, clock);
     return booked;
 }
@@ -309,8 +309,8 @@ void months_output(platform::SettingsStore& store, Format format, Output& out) {
     table.finish();
 }
 
-std::optional<std::size_t> sessions_output(platform::SettingsStore& store, bool copy_running,
-                                           Format format, const QDate& since, Output& out) {
+std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_running, Format format,
+                                           const QDate& since, Output& out) {
     const QString first_day = since.isValid() ? since.toString(Qt::ISODate) : QString();
     Table table(format,
                 {{QStringLiteral("Started"), QStringLiteral("start")},
@@ -319,7 +319,7 @@ std::optional<std::size_t> sessions_output(platform::SettingsStore& store, bool 
                 out);
     std::size_t all = 0;
     const bool kept = session::for_each_history_session(
-        store, copy_running, [&](const session::HistorySession& session) {
+        store, copy_running, [&](const platform::HistorySession& session) {
             ++all;
             // The stored start begins with the day as the user saw it, yyyy-MM-dd.
             if (QStringView(session.started).left(10) < first_day)

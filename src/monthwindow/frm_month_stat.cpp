@@ -2,6 +2,7 @@
 
 #include "monthwindow/chart_canvas.h"
 #include "monthwindow/month_chart.h"
+#include "platform/store.h"
 #include "platform/twips.h"
 
 #include <QIcon>

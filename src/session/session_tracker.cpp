@@ -1,7 +1,7 @@
 #include "session/session_tracker.h"
 
 #include "platform/clock.h"
-#include "platform/settings_store.h"
+#include "platform/store.h"
 #include "session/dates.h"
 #include "session/month_records.h"
 #include "session/numbers.h"
@@ -43,7 +43,7 @@ void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt)
 
 } // namespace
 
-qint32 book_crashed_session(platform::SettingsStore& store, const platform::Clock& clock) {
+qint32 book_crashed_session(platform::Store& store, const platform::Clock& clock) {
     qint32 lost = 0;
     store.transaction([&] {
         add_to_number(store, names::stat, names::nb_session_crashed, 1);
@@ -57,7 +57,7 @@ qint32 book_crashed_session(platform::SettingsStore& store, const platform::Cloc
     return lost;
 }
 
-SessionTracker::SessionTracker(platform::SettingsStore& store, const platform::Clock& clock)
+SessionTracker::SessionTracker(platform::Store& store, const platform::Clock& clock)
     : store_(store), clock_(clock) {}
 
 WindowPlace SessionTracker::window_place() const {

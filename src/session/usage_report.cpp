@@ -1,7 +1,7 @@
 #include "session/usage_report.h"
 
 #include "platform/clock.h"
-#include "platform/settings_store.h"
+#include "platform/store.h"
 #include "session/dates.h"
 #include "session/duration_text.h"
 #include "session/numbers.h"
