@@ -29,6 +29,9 @@ public:
     void Form_Unload();
     // The desktop's request to save: the running seconds are saved, the session goes on.
     void save_running_seconds();
+    // A second start's request to see the bar: it comes to the front on the current workspace
+    // and flashes, so that the user finds it.
+    void present();
 
     // The usage report (right button).
     void Affiche_stat();
@@ -75,13 +78,16 @@ private:
     session::WindowPlace reachable(const session::WindowPlace& stored) const;
     session::WindowPlace current_place() const;
     void save_place();
-    void apply_system_colours();
+    void apply_system_colours(bool inverted = false);
+    void next_flash();
     void fit_label_fonts();
 
     Services services_;
     session::SessionTracker session_;
     // The month window's one instance, made at its first opening and kept for the run.
     frm_month_stat* month_window_ = nullptr;
+    QTimer* flash_timer_ = nullptr;
+    int flashes_left_ = 0;
 };
 
 } // namespace kelvor
