@@ -1,6 +1,8 @@
 #include "platform/display.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QString>
@@ -40,11 +42,30 @@ std::vector<HeldMessage> held;
 QtMessageHandler previous_handler = nullptr;
 bool checking = false;
 
+// Qt's Wayland platform plugin comes in a package of its own, which a Wayland desktop without
+// XWayland needs and a Qt program may lack.
+bool has_wayland_plugin() {
+    for (const QString& folder : QCoreApplication::libraryPaths()) {
+        if (!QDir(folder + QStringLiteral("/platforms"))
+                 .entryList({QStringLiteral("libqwayland-*.so")})
+                 .isEmpty())
+            return true;
+    }
+    return false;
+}
+
 // The display Qt was asked to reach, as the user set it.
 QString display_description() {
     const QString x11 = qEnvironmentVariable("DISPLAY");
     const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
     const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (platform.startsWith(QLatin1String("wayland"))) {
+        const QString display = QStringLiteral("the Wayland display %1 (WAYLAND_DISPLAY)")
+                                    .arg(wayland.isEmpty() ? QStringLiteral("wayland-0") : wayland);
+        if (has_wayland_plugin())
+            return display;
+        return display + QStringLiteral(" without Qt's Wayland plugin (package qt6-wayland)");
+    }
     if (!x11.isEmpty())
         return QStringLiteral("the X11 display %1 (DISPLAY)").arg(x11);
     if (!wayland.isEmpty() && !platform.startsWith(QLatin1String("xcb")))
