@@ -43,10 +43,15 @@ XDisplay::XDisplay(Weston) : weston_(true) {
     server_.setProcessChannelMode(QProcess::MergedChannels);
     server_.start("weston", {"--backend=headless-backend.so", "--xwayland", "--socket=kelvor",
                              "--no-config", "--width=1024", "--height=768"});
-    // XWayland takes the first free display, which weston logs once it listens there.
+    // XWayland takes the first free display, which weston logs once it listens there. It starts
+    // at its first client, and weston's X11 window manager a moment later: a window mapped in
+    // between is placed by weston, which a desktop, whose XWayland is up before its programs,
+    // never does.
     for (QString line = first_line(server_); !line.isEmpty(); line = first_line(server_)) {
         if (line.contains("xserver listening on display :")) {
             name_ = line.section(' ', -1);
+            if (!window_manager_ready())
+                name_.clear();
             return;
         }
     }
@@ -78,9 +83,11 @@ bool XDisplay::start_window_manager() {
         return false;
     window_manager_.setProcessEnvironment(environment());
     window_manager_.start(QStringLiteral("openbox"), {"--sm-disable"});
-    if (!window_manager_.waitForStarted(5000))
-        return false;
-    // A window manager announces itself on the root window once it has taken over.
+    return window_manager_.waitForStarted(5000) && window_manager_ready();
+}
+
+// A window manager announces itself on the root window once it has taken over.
+bool XDisplay::window_manager_ready() const {
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < 10000) {

@@ -57,6 +57,8 @@ public:
     QRect frame_geometry(const QString& window) const;
 
 private:
+    bool window_manager_ready() const;
+
     QProcess server_;
     QProcess window_manager_;
     QString name_;
