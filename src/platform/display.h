@@ -31,8 +31,8 @@ void flush_display();
 bool can_place_windows();
 
 // Asks the window manager to show a mapped window on every workspace, the current one
-// included (EWMH: _NET_WM_DESKTOP 0xFFFFFFFF and _NET_WM_STATE_STICKY). Nothing is waited
-// for. Does nothing on a platform other than X11.
+// included (EWMH: _NET_WM_DESKTOP 0xFFFFFFFF and _NET_WM_STATE_STICKY). One round trip to the
+// X server; the window manager's answer is not waited for. Nothing happens off X11.
 void show_on_every_workspace(const QWidget& window);
 
 // Runs an action, once, before the process ends because its display connection broke. Qt then
