@@ -9,17 +9,21 @@ KELVOR_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev
 KELVOR_RUN_PACKAGES=(libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core)
 # openbox: a real window manager for the frame tests; qt6-gtk-platformtheme: GTK's themes, a
 # dark one among them, for Qt programs; libsm-dev, libice-dev: the test-only session manager
-# that speaks XSMP to the real program.
+# that speaks XSMP to the real program; weston, xwayland, qt6-wayland: a Wayland desktop, the
+# program through XWayland and natively; dbus-daemon: a private session bus.
 KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
-    desktop-file-utils appstream libglib2.0-bin openbox qt6-gtk-platformtheme libsm-dev libice-dev)
+    desktop-file-utils appstream libglib2.0-bin openbox qt6-gtk-platformtheme libsm-dev libice-dev
+    weston xwayland qt6-wayland dbus-daemon)
 # What cpack needs to make the Debian package and compute its dependencies.
 KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the install test runs on the package when it is there: lintian.
 KELVOR_PACKAGE_CHECK_PACKAGES=(lintian)
 # What bench/run needs besides the build: an X server, the map watcher's libxcb headers,
 # strace for wake-up and fsync counts, procps for pgrep, valgrind to count instructions,
-# the sqlite3 shell as the floor of printing the session history.
-KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps valgrind sqlite3)
+# the sqlite3 shell as the floor of printing the session history, a session bus for the
+# second start.
+KELVOR_BENCH_PACKAGES=(xvfb xauth x11-utils libxcb1-dev strace procps valgrind sqlite3
+    dbus-daemon dbus-bin)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

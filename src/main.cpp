@@ -1,5 +1,6 @@
 #include "barwindow/frm_kelvor.h"
 #include "commandline/command_line.h"
+#include "platform/activation.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/display.h"
@@ -11,6 +12,7 @@
 #include "platform/store_location.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 
@@ -23,10 +25,15 @@ bool has_display() {
 }
 
 // The bar places itself and is dragged by its own code, which a Wayland compositor does not
-// allow a client; under XWayland it can.
-void prefer_x11_when_available() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+// allow a client; under XWayland it can. Without XWayland, Wayland is asked for by name: Qt's
+// own choice follows XDG_SESSION_TYPE, which not every Wayland session sets.
+void choose_platform() {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "wayland");
 }
 
 } // namespace
@@ -43,7 +50,7 @@ int main(int argc, char* argv[]) {
                    stderr);
         return 1;
     }
-    prefer_x11_when_available();
+    choose_platform();
     platform::DisplayCheck display_check;
     QApplication app(argc, argv);
     display_check.release();
@@ -64,10 +71,12 @@ int main(int argc, char* argv[]) {
         platform::report_fatal(problem);
         return 1;
     }
-    // Is_already_running: a second copy leaves without touching the store.
+    // Is_already_running: a second copy leaves without touching the store, and silently; it
+    // only asks the running copy to show its bar, which may be hidden.
     platform::InstanceLock lock(location.lock_path);
     switch (lock.try_acquire()) {
     case platform::InstanceLock::Result::held_elsewhere:
+        platform::ask_running_copy_to_show();
         return 0;
     case platform::InstanceLock::Result::failed:
         platform::report_fatal(lock.error());
@@ -101,9 +110,15 @@ int main(int argc, char* argv[]) {
                      &frmKelvor::save_running_seconds);
     // However the loop is asked to end, the session is booked (closing twice books once).
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &bar, &QWidget::close);
-    // A display that goes first (a log-off without a session manager) ends the process from
-    // inside Qt, without closing the bar.
+    // A display that goes first (a log-off without a session manager, a compositor that ends)
+    // ends the process from inside Qt, without closing the bar.
     const platform::AtExit book_at_exit([&bar] { bar.Form_Unload(); });
+    const platform::DisplayLossWatch book_on_display_loss(&bar, [&bar] { bar.Form_Unload(); });
+    // A later start finds this copy on the session bus, once the bar is up and the event loop
+    // runs.
+    platform::Activation activation;
+    QObject::connect(&activation, &platform::Activation::show_requested, &bar, &frmKelvor::present);
+    QTimer::singleShot(0, &activation, &platform::Activation::publish);
     const int status = app.exec();
     return status != 0 || !bar.booking_failed() ? status : 1;
 }

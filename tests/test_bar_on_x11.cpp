@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <memory>
 #include <optional>
 
 // Readable failure messages.
@@ -30,6 +31,8 @@ const char* const tools[] = {"Xvfb", "xdotool", "xprop", "xwininfo"};
 struct Display {
     QTemporaryDir home;
     kelvor::testing::XDisplay x{QStringLiteral("800x300x24")};
+    // The desktop's session bus; none unless a test makes one.
+    std::unique_ptr<kelvor::testing::PrivateBus> bus;
     QProcess kelvor;
 
     ~Display() { stop_kelvor(); }
@@ -40,6 +43,10 @@ struct Display {
         env.insert("XDG_DATA_HOME", home.path() + "/data");
         env.insert("XDG_CONFIG_HOME", home.path() + "/config");
         env.insert("XDG_RUNTIME_DIR", home.path());
+        env.insert("PATH", home.path()); // no AddStart to find
+        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.path() + "/no-bus");
+        if (bus)
+            bus->add_to(env);
         return env;
     }
 
@@ -49,9 +56,7 @@ struct Display {
 
     // Starts the program and returns its window once it is shown.
     QString start_kelvor() {
-        auto env = environment();
-        env.insert("PATH", home.path()); // no AddStart to find
-        kelvor.setProcessEnvironment(env);
+        kelvor.setProcessEnvironment(environment());
         kelvor.start(QString::fromLocal8Bit(qgetenv("KELVOR_BINARY")), {});
         if (!kelvor.waitForStarted(5000))
             return {};
@@ -67,6 +72,19 @@ struct Display {
     }
 
     QRect geometry(const QString& window) const { return x.geometry(window); }
+
+    // Mapped, on the current workspace, and above every other managed window.
+    bool in_front(const QString& window) const {
+        const QString stacking = tool("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
+        return tool("xwininfo", {"-id", window}).contains("IsViewable") &&
+               stacking.endsWith("0x" + QString::number(window.toULong(), 16));
+    }
+    // Until `done` holds, for up to 5 s.
+    template <typename Done> bool wait_until(Done&& done) const {
+        for (int i = 0; i < 250 && !done(); ++i)
+            QThread::msleep(20);
+        return done();
+    }
 
     // Waits for the window to reach `place`; returns where it is.
     QRect wait_for_place(const QString& window, QPoint place) const {
@@ -95,14 +113,15 @@ struct Display {
     }
 
     QString store_path() const { return home.path() + "/data/kelvor/store.sqlite3"; }
-    std::optional<QString> stored(const char* key) const {
+    std::optional<QString> stored(const char* key, const char* section = "Init") const {
         try {
             kelvor::platform::SqliteStore store(store_path());
-            return store.read("Init", key, "<absent>");
+            return store.read(section, key, "<absent>");
         } catch (const std::exception&) {
             return std::nullopt;
         }
     }
+
     // Waits until the release has stored `place`, in twips.
     void expect_stored(QPoint place) const {
         const QString left = QString::number(place.x() * 15);
@@ -161,4 +180,68 @@ TEST(BarOnX11, OpensAtItsPlaceIsDraggedExactlyAndReopensThere) {
     bar = d.start_kelvor();
     ASSERT_FALSE(bar.isEmpty());
     EXPECT_EQ(d.wait_for_place(bar, place), QRect(place, QSize(112, 15)));
+}
+
+namespace {
+
+struct SecondStartCase {
+    const char* bar;
+    const char* hidden_by; // a command that hides the bar: %1 is its window
+    bool session_bus;
+};
+
+} // namespace
+
+// On a desktop with a window manager and two workspaces, the bar is on every workspace and
+// never above other windows. A second start ends at once and silently, and through the session
+// bus brings the bar to the front of the current workspace; without a bus it changes nothing.
+// Either way there is one bar and one session.
+TEST(BarOnX11, OnEveryWorkspaceAndFoundAgainByASecondStart) {
+    for (const char* program :
+         {"Xvfb", "xdotool", "xprop", "xwininfo", "xmessage", "openbox", "dbus-daemon"}) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            GTEST_SKIP() << program << " is not installed";
+    }
+    const SecondStartCase cases[] = {
+        {"under another window", "xmessage -geometry 800x300+0+0 over", true},
+        // The user took it off "every workspace" and left it on the other one.
+        {"on another workspace", "xdotool set_desktop_for_window %1 0", true},
+        {"under another window, no session bus", "xmessage -geometry 800x300+0+0 over", false},
+    };
+    for (const SecondStartCase& c : cases) {
+        SCOPED_TRACE(c.bar);
+        Display d;
+        ASSERT_TRUE(d.x.start_window_manager());
+        d.tool("xdotool", {"set_num_desktops", "2"});
+        if (c.session_bus)
+            d.bus = std::make_unique<kelvor::testing::PrivateBus>();
+        const QString bar = d.start_kelvor();
+        ASSERT_FALSE(bar.isEmpty()) << "the bar never appeared";
+        if (c.session_bus) {
+            ASSERT_TRUE(d.bus->wait_for_owner("org.kelvor.kelvor"));
+        }
+        EXPECT_TRUE(d.wait_until([&] {
+            return d.tool("xprop", {"-id", bar, "_NET_WM_DESKTOP"}).endsWith("= 4294967295");
+        }));
+        EXPECT_FALSE(d.tool("xprop", {"-id", bar, "_NET_WM_STATE"}).contains("ABOVE"));
+        d.tool("xdotool", {"set_desktop", "1"});
+        EXPECT_TRUE(d.in_front(bar)) << "not on the second workspace";
+
+        QProcess hider;
+        hider.setProcessEnvironment(d.x.environment());
+        hider.startCommand(QString(c.hidden_by).replace("%1", bar));
+        ASSERT_TRUE(d.wait_until([&] { return !d.in_front(bar); }));
+        QProcess second;
+        second.setProcessEnvironment(d.environment());
+        second.start(QString::fromLocal8Bit(qgetenv("KELVOR_BINARY")), {});
+        ASSERT_TRUE(second.waitForFinished(10000));
+        EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_EQ(second.readAllStandardOutput() + second.readAllStandardError(), "");
+        EXPECT_EQ(d.wait_until([&] { return d.in_front(bar); }), c.session_bus);
+        EXPECT_EQ(d.tool("xdotool", {"search", "--onlyvisible", "--name", "^Kelvor$"}), bar);
+        EXPECT_EQ(d.stored("nb_session", "Stat"), "1");
+        hider.kill();
+        hider.waitForFinished();
+    }
 }

@@ -296,6 +296,8 @@ TEST(SessionEnd, RetriesAFailingStoreAndBooksOnce) {
         // Another connection makes every write fail, as a full disk would.
         sqlite3* other = nullptr;
         ASSERT_EQ(sqlite3_open(QFile::encodeName(run.temp.path()).constData(), &other), SQLITE_OK);
+        // The tracker's retries hold the store now and then; the trigger's removal waits.
+        sqlite3_busy_timeout(other, 5000);
         const QByteArray trigger = QByteArray("CREATE TRIGGER refuse BEFORE UPDATE ON ") + c.table +
                                    " BEGIN SELECT RAISE(ABORT, 'disk full'); END;";
         ASSERT_EQ(sqlite3_exec(other, trigger.constData(), nullptr, nullptr, nullptr), SQLITE_OK);

@@ -17,15 +17,20 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace kelvor {
 
 namespace {
 
 constexpr int tick_interval_ms = 60000;
+// A bar asked for flashes three times in a second and a half: inverted, plain, and so on.
+constexpr int flash_changes = 6;
+constexpr int flash_change_ms = 250;
 
 QRect twips_rect(int left, int top, int width, int height) {
     using platform::twips_to_pixels;
@@ -96,6 +101,10 @@ frmKelvor::frmKelvor(const Services& services, QWidget* parent)
     Timer1->setInterval(tick_interval_ms);
     Timer1->setTimerType(Qt::VeryCoarseTimer);
     connect(Timer1, &QTimer::timeout, this, &frmKelvor::Timer1_Timer);
+
+    flash_timer_ = new QTimer(this);
+    flash_timer_->setInterval(flash_change_ms);
+    connect(flash_timer_, &QTimer::timeout, this, &frmKelvor::next_flash);
 }
 
 frmKelvor::~frmKelvor() = default;
@@ -110,12 +119,19 @@ void frmKelvor::Form_Load() {
     session_.start();
     Timer1->start();
     // The icon theme's look-up costs more than the rest of a start together, so the stopwatch
-    // comes once the event loop runs, with the bar already drawn.
-    QTimer::singleShot(0, this, [] { QApplication::setWindowIcon(kelvor_icon()); });
+    // comes once the event loop runs, with the bar already drawn; so does the request for
+    // every workspace, which the window manager can only grant a window it has mapped.
+    QTimer::singleShot(0, this, [this] {
+        QApplication::setWindowIcon(kelvor_icon());
+        platform::show_on_every_workspace(*this);
+    });
 }
 
+// Where the compositor places windows, the bar neither asks for a place nor stores one: it
+// would be told nothing, and read a position it does not have.
 void frmKelvor::place_at(const session::WindowPlace& place) {
-    move(platform::twips_to_pixels(place.left), platform::twips_to_pixels(place.top));
+    if (platform::can_place_windows())
+        move(platform::twips_to_pixels(place.left), platform::twips_to_pixels(place.top));
 }
 
 // A place stored on a larger desktop, or edited by hand, could leave the bar out of reach for
@@ -136,6 +152,8 @@ session::WindowPlace frmKelvor::current_place() const {
 }
 
 void frmKelvor::save_place() {
+    if (!platform::can_place_windows())
+        return;
     const session::WindowPlace place = current_place();
     services_.store.transaction([&] {
         services_.store.write(session::names::init, session::names::top,
@@ -167,6 +185,23 @@ void frmKelvor::Form_Unload() {
         booking_failed_ = true;
 }
 
+void frmKelvor::present() {
+    if (isMinimized())
+        showNormal();
+    platform::show_on_every_workspace(*this);
+    raise();
+    flashes_left_ = flash_changes;
+    next_flash();
+    flash_timer_->start();
+}
+
+void frmKelvor::next_flash() {
+    --flashes_left_;
+    apply_system_colours(flashes_left_ % 2 == 1);
+    if (flashes_left_ <= 0)
+        flash_timer_->stop();
+}
+
 void frmKelvor::save_running_seconds() {
     without_crashing("cannot save the running session", [this] { session_.checkpoint(); });
 }
@@ -176,6 +211,8 @@ void frmKelvor::Form_MouseDown(qint16 Button, qint16 /*Shift*/, float X, float Y
         dragging = 1;
         x_down = X;
         y_down = Y;
+        if (!platform::can_place_windows())
+            windowHandle()->startSystemMove();
     }
     if (Button == 2)
         without_crashing("cannot show the usage report", [this] { Affiche_stat(); });
@@ -251,10 +288,13 @@ bool frmKelvor::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // The strip shows the desktop colour with the texts in the title-bar text colour, in every
-// state of the window, and follows the user's theme when it changes.
-void frmKelvor::apply_system_colours() {
-    const QColor background = platform::system_colour(platform::SystemColour::desktop);
-    const QColor text = platform::system_colour(platform::SystemColour::title_bar_text);
+// state of the window, and follows the user's theme when it changes. Inverted, the two colours
+// swap places: as readable, and seen at once.
+void frmKelvor::apply_system_colours(bool inverted) {
+    QColor background = platform::system_colour(platform::SystemColour::desktop);
+    QColor text = platform::system_colour(platform::SystemColour::title_bar_text);
+    if (inverted)
+        std::swap(background, text);
     QPalette palette;
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setColor(group, QPalette::Window, background);

@@ -32,6 +32,9 @@ public:
     bool booking_failed() const { return booking_failed_; }
     // The desktop's request to save: the running seconds are saved, the session goes on.
     void save_running_seconds();
+    // A second start's request to see the bar: it comes to the front on the current workspace
+    // and flashes, so that the user finds it.
+    void present();
 
     // The usage report (right button).
     void Affiche_stat();
@@ -77,7 +80,8 @@ private:
     session::WindowPlace reachable(const session::WindowPlace& stored) const;
     session::WindowPlace current_place() const;
     void save_place();
-    void apply_system_colours();
+    void apply_system_colours(bool inverted = false);
+    void next_flash();
     void fit_label_fonts();
 
     Services services_;
@@ -85,6 +89,8 @@ private:
     // The month window's one instance, made at its first opening and kept for the run.
     frm_month_stat* month_window_ = nullptr;
     bool booking_failed_ = false;
+    QTimer* flash_timer_ = nullptr;
+    int flashes_left_ = 0;
 };
 
 } // namespace kelvor

@@ -16,6 +16,11 @@ Program::Program() : environment_(QProcessEnvironment::systemEnvironment()) {
     environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), home() + QStringLiteral("/run"));
     environment_.insert(QStringLiteral("PATH"),
                         home() + QStringLiteral("/bin")); // only the AddStart beside the binary
+    // No bus unless a test brings its own (PrivateBus): a copy under test must never
+    // reach the machine's buses, where a real Kelvor may be running.
+    const QString no_bus = QStringLiteral("unix:path=") + home() + QStringLiteral("/run/no-bus");
+    environment_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), no_bus);
+    environment_.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), no_bus);
     QDir().mkpath(home() + QStringLiteral("/run"));
     QFile::setPermissions(home() + QStringLiteral("/run"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

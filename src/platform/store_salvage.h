@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <vector>
+
+struct sqlite3;
+
+namespace kelvor::platform {
+
+// The rows of one table that SQLite can still read in a damaged database, and how many rows the
+// damaged pages seem to have held.
+struct SalvagedTable {
+    std::vector<std::vector<QVariant>> rows; // the columns asked for, the row id first
+    qint64 lost = 0; // row ids skipped over the unreadable pages (ids are given in order)
+    bool readable = false; // false: not even the table's first page could be read
+};
+
+// Reads `columns` of every row of `table` that can be reached, in row id order. A damaged
+// page stops an ordinary scan for good; here the scan goes on past it, seeking the next row id
+// that lies on a page that can be read, as far as the table's inner pages still lead there.
+SalvagedTable salvage_table(sqlite3* db, const char* table, const QString& columns);
+
+} // namespace kelvor::platform
