@@ -1,7 +1,7 @@
 #include "bench_common.h"
 
 #include "platform/clock.h"
-#include "platform/settings_store.h"
+#include "platform/store.h"
 #include "session/dates.h"
 #include "session/session_tracker.h"
 #include "session/store_names.h"
@@ -176,7 +176,7 @@ FileCounters counters_for(const std::string& path) {
     return it == counters.end() ? FileCounters{} : it->second;
 }
 
-void seed_history(platform::SettingsStore& store, platform::SettableClock& clock, int months) {
+void seed_history(platform::Store& store, platform::SettableClock& clock, int months) {
     namespace names = session::names;
     // months - 1 past months, ending with the one before the clock's month...
     const QDate this_month(clock.now().date().year(), clock.now().date().month(), 1);
@@ -196,7 +196,7 @@ void seed_history(platform::SettingsStore& store, platform::SettableClock& clock
     first.end();
 }
 
-void seed_sessions(platform::SettingsStore& store, const platform::SettableClock& clock, int months,
+void seed_sessions(platform::Store& store, const platform::SettableClock& clock, int months,
                    int sessions) {
     // In UTC: local times over a century make Qt look up every change of the time zone.
     const QDateTime first = clock.now().toUTC().addMonths(-months);

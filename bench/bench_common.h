@@ -6,17 +6,17 @@
 
 namespace kelvor::platform {
 class SettableClock;
-class SettingsStore;
+class Store;
 } // namespace kelvor::platform
 
 namespace kelvor::bench {
 
 // Fills a store as a user has it after `months` months of use: the four month records of
 // every month, oldest first, and a session booked in the clock's month.
-void seed_history(platform::SettingsStore& store, platform::SettableClock& clock, int months);
+void seed_history(platform::Store& store, platform::SettableClock& clock, int months);
 // Adds `sessions` sessions to the store's history, spread evenly over the `months` months
 // before the clock's: each about an hour long, one in ten crashed. The totals are left alone.
-void seed_sessions(platform::SettingsStore& store, const platform::SettableClock& clock, int months,
+void seed_sessions(platform::Store& store, const platform::SettableClock& clock, int months,
                    int sessions);
 
 // What SQLite did to one database file: commits seen by a commit hook on every connection,

@@ -10,9 +10,10 @@
 // (what the toolkit needs for the picture, text shaping included).
 #include "bench_common.h"
 #include "monthwindow/chart_canvas.h"
+#include "monthwindow/chart_geometry.h"
 #include "monthwindow/month_chart.h"
 #include "platform/clock.h"
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 #include "platform/twips.h"
 #include "session/month_chart_figures.h"
 #include "session/store_names.h"
@@ -58,12 +59,12 @@ std::vector<Bar> bar_rectangles(platform::SettingsStore& store) {
         const auto rows = session::read_month_chart_rows(store, rows_section, overlay_section);
         y += 4;
         const auto scale =
-            session::chart_scale(window_mm - 10, session::chart_maximum(rows)).value_or(0);
+            monthwindow::chart_scale(window_mm - 10, session::chart_maximum(rows)).value_or(0);
         int top = y;
         for (const auto& row : rows) {
             for (const auto& [value, colour] : {std::pair{row.value, QColor(0, 0, 255)},
                                                 std::pair{row.overlay, QColor(255, 0, 0)}}) {
-                const int end = session::bar_end(scale, value, right_edge);
+                const int end = monthwindow::bar_end(scale, value, right_edge);
                 if (end >= 10)
                     bars.push_back(
                         {QRectF(10 * px, top * px, (end - 10) * px + 1, 4 * px + 1), colour});
@@ -127,7 +128,7 @@ QString store_copy(const QString& path, bool with_index) {
 // reading only, as another copy of Kelvor would, so that neither side is changed.
 double chart_reads_ms(const QString& path, int repetitions) {
     namespace names = session::names;
-    platform::SqliteSettingsStore store(path, platform::SqliteSettingsStore::Access::read_only);
+    platform::SqliteStore store(path, platform::SqliteStore::Access::read_only);
     std::vector<double> times;
     for (int i = 0; i < repetitions + 1; ++i) {
         const double ms =
@@ -168,7 +169,7 @@ int main(int argc, char* argv[]) {
         for (const char* suffix : {"", "-wal", "-shm"})
             QFile::remove(path + QLatin1String(suffix));
         platform::SettableClock clock(QDateTime(QDate(2024, 3, 25), QTime(9, 0, 0)));
-        platform::SqliteSettingsStore store(path);
+        platform::SqliteStore store(path);
         bench::seed_history(store, clock, months);
         const std::vector<Bar> bars = bar_rectangles(store);
 

@@ -14,7 +14,7 @@
 // (fdatasync/fsync calls) per operation as counted inside SQLite.
 #include "bench_common.h"
 #include "platform/clock.h"
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 #include "session/session_tracker.h"
 #include "session/store_names.h"
 
@@ -140,10 +140,8 @@ void print(const char* name, const Figure& f) {
 void time_opening(const QString& path) {
     std::vector<double> open_us, check_us;
     for (int i = 0; i < 21; ++i) {
-        open_us.push_back(bench::time_us([&] {
-            platform::SqliteSettingsStore store(path,
-                                                platform::SqliteSettingsStore::Access::read_only);
-        }));
+        open_us.push_back(bench::time_us(
+            [&] { platform::SqliteStore store(path, platform::SqliteStore::Access::read_only); }));
         sqlite3* db = nullptr;
         sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
         check_us.push_back(bench::time_us(
@@ -159,7 +157,7 @@ void time_opening(const QString& path) {
 int main(int argc, char* argv[]) {
     if ((argc == 4 || argc == 5) && std::string(argv[1]) == "--seed") {
         platform::SettableClock clock(QDateTime(QDate(2024, 3, 25), QTime(9, 0, 0)));
-        platform::SqliteSettingsStore store(QString::fromLocal8Bit(argv[2]));
+        platform::SqliteStore store(QString::fromLocal8Bit(argv[2]));
         const int months = std::atoi(argv[3]);
         bench::seed_history(store, clock, months);
         if (argc == 5)
@@ -190,7 +188,7 @@ int main(int argc, char* argv[]) {
     bench::install_sqlite_counters();
     platform::SettableClock clock(QDateTime(QDate(2024, 3, 25), QTime(9, 0, 0)));
     {
-        platform::SqliteSettingsStore seeded(ours_path);
+        platform::SqliteStore seeded(ours_path);
         bench::seed_history(seeded, clock, 120);
     } // closing checkpoints the WAL into the file, so the copy holds everything
     // A plain copy: QFile::copy would add an fsync of its own to the count.
@@ -199,7 +197,7 @@ int main(int argc, char* argv[]) {
     const std::string ours_file = QFile::encodeName(ours_path).toStdString();
     const std::string bare_file = QFile::encodeName(bare_path).toStdString();
     {
-        platform::SqliteSettingsStore store(ours_path);
+        platform::SqliteStore store(ours_path);
         BareUpsert bare(bare_path);
 
         session::SessionTracker running(store, clock);
@@ -231,9 +229,9 @@ int main(int argc, char* argv[]) {
     {
         std::vector<double> open_us, start_us;
         for (int i = 0; i < 20 + 2; ++i) {
-            std::unique_ptr<platform::SqliteSettingsStore> store;
-            const double opened = bench::time_us(
-                [&] { store = std::make_unique<platform::SqliteSettingsStore>(ours_path); });
+            std::unique_ptr<platform::SqliteStore> store;
+            const double opened =
+                bench::time_us([&] { store = std::make_unique<platform::SqliteStore>(ours_path); });
             session::SessionTracker tracker(*store, clock);
             const double started = bench::time_us([&] { tracker.start(); });
             if (i >= 2) {

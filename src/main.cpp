@@ -6,8 +6,8 @@
 #include "platform/display.h"
 #include "platform/instance_lock.h"
 #include "platform/process_starter.h"
-#include "platform/settings_store.h"
 #include "platform/shutdown_signals.h"
+#include "platform/sqlite_store.h"
 #include "platform/standard_streams.h"
 #include "platform/store_location.h"
 
@@ -85,12 +85,12 @@ int main(int argc, char* argv[]) {
         break;
     }
 
-    std::unique_ptr<platform::SqliteSettingsStore> store;
+    std::unique_ptr<platform::SqliteStore> store;
     platform::SystemClock clock;
     platform::QtDialogs dialogs;
     platform::DetachedProcessStarter starter;
     try {
-        store = std::make_unique<platform::SqliteSettingsStore>(location.store_path);
+        store = std::make_unique<platform::SqliteStore>(location.store_path);
     } catch (const platform::StoreError& error) {
         platform::report_fatal(QString::fromStdString(error.what()));
         return 1;

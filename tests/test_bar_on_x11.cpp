@@ -1,4 +1,4 @@
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 #include "support/x_display.h"
 
 #include <QDir>
@@ -115,7 +115,7 @@ struct Display {
     QString store_path() const { return home.path() + "/data/kelvor/store.sqlite3"; }
     std::optional<QString> stored(const char* key, const char* section = "Init") const {
         try {
-            kelvor::platform::SqliteSettingsStore store(store_path());
+            kelvor::platform::SqliteStore store(store_path());
             return store.read(section, key, "<absent>");
         } catch (const std::exception&) {
             return std::nullopt;

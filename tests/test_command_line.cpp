@@ -4,6 +4,7 @@
 #include "commandline/command_line.h"
 #include "commandline/figures_output.h"
 #include "platform/store_format.h"
+#include "session/running_session.h"
 #include "session/session_history.h"
 #include "session/session_tracker.h"
 #include "support/program.h"
@@ -21,7 +22,7 @@
 using kelvor::commandline::Format;
 using kelvor::commandline::Request;
 using kelvor::platform::SettableClock;
-using kelvor::platform::SqliteSettingsStore;
+using kelvor::platform::SqliteStore;
 using kelvor::session::SessionTracker;
 using kelvor::testing::at;
 using kelvor::testing::Program;
@@ -31,13 +32,13 @@ using Action = Request::Action;
 
 namespace {
 
-constexpr auto read_only = SqliteSettingsStore::Access::read_only;
+constexpr auto read_only = SqliteStore::Access::read_only;
 
 // Three sessions kept by the real start and end sequences, in Paris: one ended properly on the
 // last day of winter time, one killed on the first day of summer time after a checkpoint at
 // 2 minutes, and the one running since, whose start booked that crash.
 void three_sessions(const QString& path) {
-    SqliteSettingsStore store(path);
+    SqliteStore store(path);
     SettableClock clock(at(2000, 3, 25, 9, 0, 0));
     SessionTracker first(store, clock);
     first.start();
@@ -52,6 +53,14 @@ void three_sessions(const QString& path) {
     SessionTracker(store, clock).start();
 }
 
+void make_database(const QString& path, const QByteArray& sql) {
+    QDir().mkpath(QFileInfo(path).path());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
 // What a function of the options writes.
 template <typename Writes> QByteArray printed(Writes&& writes) {
     kelvor::commandline::BufferOutput out;
@@ -59,7 +68,7 @@ template <typename Writes> QByteArray printed(Writes&& writes) {
     return out.bytes();
 }
 
-QByteArray sessions_of(SqliteSettingsStore& store, Format format, bool copy_running = true,
+QByteArray sessions_of(SqliteStore& store, Format format, bool copy_running = true,
                        const QDate& since = {}) {
     return printed([&](auto& out) {
         kelvor::commandline::sessions_output(store, copy_running, format, since, out);
@@ -122,14 +131,14 @@ TEST(CommandLine, PrintsEachTableInEachFormat) {
     struct Case {
         const char* name;
         std::function<void(const QString& path)> make;
-        std::function<QByteArray(SqliteSettingsStore&)> output;
+        std::function<QByteArray(SqliteStore&)> output;
         const char* expected;
     };
     const auto months = [](Format format) {
-        return [format](SqliteSettingsStore& store) { return months_of(store, format); };
+        return [format](SqliteStore& store) { return months_of(store, format); };
     };
     const auto report = [](std::optional<qint32> running_seconds) {
-        return [running_seconds](SqliteSettingsStore& store) {
+        return [running_seconds](SqliteStore& store) {
             const SettableClock clock(at(2000, 4, 1, 10, 0, 0));
             return printed([&](auto& out) {
                 kelvor::commandline::report_output(store, clock, running_seconds,
@@ -263,6 +272,17 @@ Time-usage ratio around: 0.608 %
          "'=2+3,3725,properly\r\n"
          "'-2+3,120,crashed\r\n"
          "'@SUM(1),30,running\r\n"},
+        {"lengths edited by hand beyond 32 bits",
+         [](const QString& path) {
+             three_sessions(path);
+             make_database(path, "UPDATE sessions SET seconds = 99999999999 WHERE id = 1;"
+                                 "UPDATE sessions SET seconds = -99999999999 WHERE id = 2");
+         },
+         [](auto& store) { return sessions_of(store, Format::csv); },
+         "start,seconds,ending\r\n"
+         "2000-03-25T09:00:00+01:00,2147483647,properly\r\n"
+         "2000-03-26T09:00:00+02:00,-2147483648,crashed\r\n"
+         "2000-04-01T08:00:00+02:00,30,running\r\n"},
         {"sessions since a day, no copy running: the last one died", three_sessions,
          [](auto& store) {
              return sessions_of(store, Format::csv, false, {2000, 3, 26});
@@ -295,7 +315,7 @@ Time-usage ratio around: 0.608 %
          "2000-04,1,1,120,120\r\n"},
         {"a month edited by hand: kept as it is, quoted where CSV needs it",
          [](const QString& path) {
-             SqliteSettingsStore store(path);
+             SqliteStore store(path);
              store.write("Month_nb_session", "12/1999", " 7 ");
              store.write("Month_nb_session", "say \"hi\",\nthen", "lots");
              store.write("Month_nb_time", "12/1999", "-60");
@@ -322,7 +342,7 @@ Time-usage ratio around: 0.608 %
                 QFile::remove(path + suffix);
             c.make(path);
         }
-        SqliteSettingsStore store(path, read_only);
+        SqliteStore store(path, read_only);
         EXPECT_EQ(c.output(store).toStdString(), c.expected);
     }
 }
@@ -341,14 +361,6 @@ std::map<std::string, std::string> files_under(const QString& root) {
             (file.open(QIODevice::ReadOnly) ? file.readAll().toBase64() : "(folder)").toStdString();
     }
     return all;
-}
-
-void make_database(const QString& path, const QByteArray& sql) {
-    QDir().mkpath(QFileInfo(path).path());
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
 }
 
 void without_display(Program& program) {
@@ -450,14 +462,14 @@ const StoreState store_states[] = {
 // uses; their texts are pinned by PrintsEachTableInEachFormat.
 struct Ask {
     QStringList arguments;
-    std::function<QByteArray(SqliteSettingsStore&, bool running)> expected;
+    std::function<QByteArray(SqliteStore&, bool running)> expected;
     const char* first_release_note = ""; // on stderr for a first-release store
 };
 
 // The figures of the report and the months, as the options count them: a session that never
 // ended, with no copy running, as the crash the next start will book.
 template <typename Prints> auto counted_as_booked(Prints&& prints) {
-    return [prints](SqliteSettingsStore& store, bool running) {
+    return [prints](SqliteStore& store, bool running) {
         const SettableClock clock(frozen_now);
         const auto booked = kelvor::commandline::with_pending_crash_booked(store, running, clock);
         return printed([&](auto& out) { prints(booked ? *booked : store, running, clock, out); });
@@ -466,7 +478,7 @@ template <typename Prints> auto counted_as_booked(Prints&& prints) {
 
 const Ask asks[] = {
     {{"--report"},
-     counted_as_booked([](kelvor::platform::SqliteSettingsStore& store, bool running,
+     counted_as_booked([](kelvor::platform::SqliteStore& store, bool running,
                           const SettableClock& clock, auto& out) {
          if (store.found_format() == 0)
              return;
@@ -482,12 +494,10 @@ const Ask asks[] = {
          kelvor::commandline::months_output(store, Format::json, out);
      })},
     {{"--sessions"},
-     [](SqliteSettingsStore& store, bool running) {
-         return sessions_of(store, Format::plain, running);
-     },
+     [](SqliteStore& store, bool running) { return sessions_of(store, Format::plain, running); },
      "no session history yet"},
     {{"--sessions", "--csv", "--since", "2000-03-26"},
-     [](SqliteSettingsStore& store, bool running) {
+     [](SqliteStore& store, bool running) {
          return sessions_of(store, Format::csv, running, {2000, 3, 26});
      },
      "no session history yet"},
@@ -530,7 +540,7 @@ TEST_P(OnEveryStore, PrintsWithoutDisplayAndChangesNothing) {
             EXPECT_EQ(run.err, refusal);
             EXPECT_EQ(run.out, "");
         } else {
-            SqliteSettingsStore store(program.store_path(), read_only);
+            SqliteStore store(program.store_path(), read_only);
             EXPECT_EQ(run.out.toStdString(), ask.expected(store, state.bar_runs).toStdString());
             first_release = store.found_format() == 1;
         }

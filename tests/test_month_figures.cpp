@@ -1,8 +1,11 @@
+#include "monthwindow/chart_geometry.h"
 #include "session/month_chart_figures.h"
+#include "session/numbers.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+using namespace kelvor::monthwindow;
 using namespace kelvor::session;
 using kelvor::testing::at;
 using kelvor::testing::TempStore;
@@ -41,7 +44,8 @@ TEST(MonthFigures, CrashRatioCutsDownToTheTenth) {
                                      {-1, 5, ""},
                                      {2147483647, 1, "   (214748364700 %)"}};
     for (const Case& c : table)
-        EXPECT_EQ(crash_ratio_text(c.crashed, c.sessions, english), QString::fromLatin1(c.text))
+        EXPECT_EQ(month_crash_ratio_text(c.crashed, c.sessions, english),
+                  QString::fromLatin1(c.text))
             << c.crashed << "/" << c.sessions;
 }
 
@@ -71,9 +75,10 @@ TEST(MonthFigures, RunningMonthIsMeasuredFromItsFirstDayAtMidnight) {
 
 TEST(MonthFigures, RatiosUseTheUsersDecimalSeparator) {
     EXPECT_EQ(time_usage_ratio_text(3600, 2592000, german), "(0,1 %)");
-    EXPECT_EQ(crash_ratio_text(1, 3, german), "   (33,3 %)");
-    EXPECT_EQ(crash_ratio_text(3, 25, german), "   (12 %)");
-    EXPECT_EQ(ratio_number_text(1234567, german), "123456,7"); // never a thousands separator
+    EXPECT_EQ(month_crash_ratio_text(1, 3, german), "   (33,3 %)");
+    EXPECT_EQ(month_crash_ratio_text(3, 25, german), "   (12 %)");
+    // never a thousands separator
+    EXPECT_EQ(general_number_text(1234567, 1, german.decimalPoint()), "123456,7");
 }
 
 TEST(MonthFigures, ScaleAndBarEnds) {

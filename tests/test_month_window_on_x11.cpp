@@ -2,7 +2,7 @@
 // real clicks as a user would: the window manager frames the month window only after it is
 // shown, places it, and holds it to its size hints, none of which Qt's offscreen platform does.
 
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 #include "support/program.h"
 #include "support/x_display.h"
 
@@ -73,7 +73,7 @@ struct Desktop {
         QDir().mkpath(program.data_dir());
         QFile::setPermissions(program.data_dir(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        kelvor::platform::SqliteSettingsStore store(program.store_path());
+        kelvor::platform::SqliteStore store(program.store_path());
         for (int i = 0; i < months; ++i) {
             const QString key = QDate(1999, 1, 1).addMonths(i).toString("MM/yyyy");
             store.write("Month_nb_session", key, "10");

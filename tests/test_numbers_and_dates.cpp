@@ -22,6 +22,8 @@ TEST(NumberText, WholeAndRealForms) {
 
 TEST(NumberText, ParsesOnlyPlainDecimalNumbers) {
     const double inf = std::numeric_limits<double>::infinity();
+    // Below the least double, written out without an exponent.
+    const std::string tiny = "0." + std::string(400, '0') + "1";
     const std::vector<std::pair<const char*, std::optional<double>>> table = {
         {"12", 12},
         {"-3", -3},
@@ -32,6 +34,7 @@ TEST(NumberText, ParsesOnlyPlainDecimalNumbers) {
         {"1e400", inf},
         {"-1e400", -inf},
         {"1e-400", 0},
+        {tiny.c_str(), 0},
         {"", std::nullopt},
         {"abc", std::nullopt},
         {"12abc", std::nullopt},
@@ -45,13 +48,17 @@ TEST(NumberText, ParsesOnlyPlainDecimalNumbers) {
     };
     for (const auto& [text, expected] : table)
         EXPECT_EQ(parse_number(QString::fromLatin1(text)), expected) << text;
-    EXPECT_EQ(parse_number(QString(10000, '9')), std::nullopt);
+    EXPECT_EQ(parse_number(QString(10000, '9')), inf);
     EXPECT_EQ(parse_number(QString::fromUtf8("\xff\xfe\x31")), std::nullopt);
 }
 
 TEST(StoredNumbers, BadTextsReadAsDefaultAndHugeOnesClamp) {
     TempStore t;
     auto& s = t.store();
+    // Longer than the 64 characters a window shows of a stored text.
+    const std::string nines(100, '9');
+    const std::string minus_nines = "-" + nines;
+    const std::string padded = std::string(70, '0') + "12";
     const std::vector<std::tuple<const char*, double, qint32>> table = {
         // stored text, read_number with default 5, read_int32 with default 30
         {"abc", 5, 30},
@@ -62,6 +69,9 @@ TEST(StoredNumbers, BadTextsReadAsDefaultAndHugeOnesClamp) {
         {"2.5", 2.5, 2}, // halves go to even
         {"3.5", 3.5, 4},
         {" 7 ", 7, 7},
+        {nines.c_str(), 2147483647.0, std::numeric_limits<qint32>::max()},
+        {minus_nines.c_str(), -2147483648.0, std::numeric_limits<qint32>::min()},
+        {padded.c_str(), 12, 12},
     };
     for (const auto& [text, number, int32] : table) {
         s.write("Stat", "x", QString::fromLatin1(text));

@@ -155,15 +155,20 @@ TEST(MonthRecords, RecordsMoveOnlyOnStrictlyBetterSessions) {
         const char* shortest;
         const char* longest;
         const char* month_longest;
+        const char* shortest_date;
+        const char* longest_date;
     };
     // Each session on a new day, so a moved record shows in its date.
     const std::vector<Step> steps = {
-        {3725, "3725", "3725", "3725"},
-        {3725, "3725", "3725", "3725"}, // a tie keeps the record and its date
-        {0, "0", "3725", "3725"},
-        {-40, "-40", "3725", "3725"},   // an older release measured a clock set back
-        {5000, "5000", "5000", "5000"}, // a negative shortest is no record
-        {6000, "5000", "6000", "6000"},
+        {3725, "3725", "3725", "3725", "01/03/2000", "01/03/2000"},
+        // a tie keeps the record and its date
+        {3725, "3725", "3725", "3725", "01/03/2000", "01/03/2000"},
+        {0, "0", "3725", "3725", "03/03/2000", "01/03/2000"},
+        // an older release measured a clock set back
+        {-40, "-40", "3725", "3725", "04/03/2000", "01/03/2000"},
+        // a negative shortest is no record
+        {5000, "5000", "5000", "5000", "05/03/2000", "05/03/2000"},
+        {6000, "5000", "6000", "6000", "05/03/2000", "06/03/2000"},
     };
     Runs run;
     auto& store = run.temp.store();
@@ -174,6 +179,8 @@ TEST(MonthRecords, RecordsMoveOnlyOnStrictlyBetterSessions) {
         EXPECT_EQ(run.get("Stat", "shortest"), steps[i].shortest);
         EXPECT_EQ(run.get("Stat", "longest"), steps[i].longest);
         EXPECT_EQ(run.get("Month_longest", "03/2000"), steps[i].month_longest);
+        EXPECT_EQ(run.get("Stat", "shortest_date"), steps[i].shortest_date);
+        EXPECT_EQ(run.get("Stat", "longest_date"), steps[i].longest_date);
     }
     EXPECT_EQ(run.get("Stat", "shortest_date"), "05/03/2000");
     EXPECT_EQ(run.get("Stat", "longest_date"), "06/03/2000");

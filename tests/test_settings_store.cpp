@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-using kelvor::platform::SqliteSettingsStore;
+using kelvor::platform::SqliteStore;
 using kelvor::platform::StoreError;
 using kelvor::testing::TempStore;
 
@@ -161,7 +161,7 @@ TEST(SettingsStore, RefusesForeignFilesUntouched) {
         {"truncated store",
          [](const QString& p) {
              {
-                 SqliteSettingsStore s(p);
+                 SqliteStore s(p);
                  for (int i = 0; i < 400; ++i)
                      s.write("Month_nb_time", QString::number(i), QString(200, 'x'));
              }
@@ -177,7 +177,7 @@ TEST(SettingsStore, RefusesForeignFilesUntouched) {
         const QString path = dir.path() + "/store.sqlite3";
         c.make(path);
         const QByteArray before = bytes_of(path);
-        EXPECT_THROW(SqliteSettingsStore{path}, StoreError);
+        EXPECT_THROW(SqliteStore{path}, StoreError);
         EXPECT_EQ(bytes_of(path), before);
     }
 }
@@ -203,7 +203,7 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
                                   .constData());
          }},
         {"a store of this release, with its history",
-         [](const QString& p) { SqliteSettingsStore(p).write("Stat", "nb_session", "12"); }},
+         [](const QString& p) { SqliteStore(p).write("Stat", "nb_session", "12"); }},
         {"a first-release store stopped in its first session, its table in the -wal only",
          [](const QString& p) {
              ASSERT_TRUE(kelvor::testing::run_sql_and_stop(
@@ -225,7 +225,7 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
         };
         const QStringList before = files();
         {
-            SqliteSettingsStore reader(path, SqliteSettingsStore::Access::read_only);
+            SqliteStore reader(path, SqliteStore::Access::read_only);
             EXPECT_EQ(reader.read("Stat", "nb_session", "none"), "12");
             EXPECT_THROW(reader.write("Stat", "nb_session", "13"), StoreError);
             EXPECT_EQ(reader.for_each_session([](const auto&) {}), reader.found_format() >= 2);
@@ -234,15 +234,14 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
         {
             // Upgraded at the first opening for writing, its settings as they were, with a
             // history that starts with the next session.
-            SqliteSettingsStore store(path);
+            SqliteStore store(path);
             EXPECT_EQ(store.read("Stat", "nb_session", "none"), "12");
             int sessions = 0;
             EXPECT_TRUE(store.for_each_session([&](const auto&) { ++sessions; }));
             EXPECT_EQ(sessions, 0);
             store.write("Stat", "nb_session", "13");
         }
-        EXPECT_EQ(SqliteSettingsStore(path, SqliteSettingsStore::Access::read_only).found_format(),
-                  2);
+        EXPECT_EQ(SqliteStore(path, SqliteStore::Access::read_only).found_format(), 2);
     }
 }
 
@@ -251,6 +250,6 @@ TEST(SettingsStore, ReadOnlyFolderIsRefused) {
         GTEST_SKIP() << "root writes into read-only folders";
     QTemporaryDir dir;
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-    EXPECT_THROW(SqliteSettingsStore{dir.path() + "/store.sqlite3"}, StoreError);
+    EXPECT_THROW(SqliteStore{dir.path() + "/store.sqlite3"}, StoreError);
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

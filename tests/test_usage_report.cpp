@@ -1,4 +1,5 @@
 #include "commandline/figures_output.h"
+#include "session/numbers.h"
 #include "session/session_tracker.h"
 #include "session/usage_report.h"
 #include "support/expected_reports.h"
@@ -11,8 +12,9 @@
 
 using kelvor::platform::SettableClock;
 using kelvor::platform::SettingsStore;
-using kelvor::session::crash_ratio_text;
+using kelvor::platform::Store;
 using kelvor::session::general_number_text;
+using kelvor::session::overall_crash_ratio_text;
 using kelvor::session::seconds_since_first_use;
 using kelvor::session::usage_ratio_text;
 using kelvor::session::usage_report_text;
@@ -69,7 +71,7 @@ TEST(CrashRatio, OneDecimalTruncatedOverFinishedSessions) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.crashed << " of " << c.sessions);
-        EXPECT_EQ(crash_ratio_text(c.sessions, c.crashed, ".").toStdString(), c.text);
+        EXPECT_EQ(overall_crash_ratio_text(c.sessions, c.crashed, ".").toStdString(), c.text);
     }
 }
 
@@ -100,7 +102,7 @@ TEST(UsageRatio, ThreeDecimalsTruncatedOverTimeSinceFirstUse) {
 }
 
 TEST(Ratios, UseTheGivenDecimalSeparator) {
-    EXPECT_EQ(crash_ratio_text(4, 1, ","), "33,3");
+    EXPECT_EQ(overall_crash_ratio_text(4, 1, ","), "33,3");
     EXPECT_EQ(usage_ratio_text(36000, 864000, ","), "4,166");
     EXPECT_EQ(usage_ratio_text(3600, 36000, ","), "10");
     EXPECT_EQ(general_number_text(-5, 3, ","), "-0,005");
@@ -135,7 +137,7 @@ TEST(SecondsSinceFirstUse, CountFromMidnightOfTheFirstDay) {
 TEST(UsageReport, WholeTextForKnownStores) {
     struct Case {
         const char* name;
-        std::function<void(SettingsStore&)> store;
+        std::function<void(Store&)> store;
         QDateTime now;
         qint32 session_seconds;
         qint32 last_session_duration;
@@ -144,7 +146,7 @@ TEST(UsageReport, WholeTextForKnownStores) {
     };
     const Case cases[] = {
         {"first session of a new store, 09:00 to 10:00",
-         [](SettingsStore& store) {
+         [](Store& store) {
              SettableClock start_clock(at(2000, 3, 25, 9, 0, 0));
              kelvor::session::SessionTracker(store, start_clock).start();
          },

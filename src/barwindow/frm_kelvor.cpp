@@ -1,24 +1,19 @@
 #include "barwindow/frm_kelvor.h"
 
+#include "barwindow/font_fitting.h"
+#include "barwindow/mouse_arguments.h"
 #include "platform/display.h"
 #include "platform/process_starter.h"
-#include "platform/settings_store.h"
 #include "platform/system_colours.h"
 #include "platform/twips.h"
-#include "session/numbers.h"
-#include "session/store_names.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFontMetricsF>
 #include <QIcon>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QScreen>
 #include <QTimer>
 #include <QWindow>
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -50,50 +45,6 @@ template <typename Step> bool without_crashing(const char* what, Step&& step) {
     }
 }
 
-// The four arguments every mouse handler takes.
-struct MouseArguments {
-    qint16 Button;
-    qint16 Shift;
-    float X;
-    float Y;
-};
-
-qint16 button_code(Qt::MouseButtons buttons) {
-    qint16 code = 0;
-    if (buttons & Qt::LeftButton)
-        code |= 1;
-    if (buttons & Qt::RightButton)
-        code |= 2;
-    if (buttons & Qt::MiddleButton)
-        code |= 4;
-    return code;
-}
-
-qint16 shift_code(Qt::KeyboardModifiers modifiers) {
-    qint16 code = 0;
-    if (modifiers & Qt::ShiftModifier)
-        code |= 1;
-    if (modifiers & Qt::ControlModifier)
-        code |= 2;
-    if (modifiers & Qt::AltModifier)
-        code |= 4;
-    return code;
-}
-
-// The point is worked out from the cursor's screen position and the window's position as Qt
-// holds it, the same position the handlers read Left and Top from, not taken from the window
-// system's window-relative coordinates: during a drag a motion can still be reported relative
-// to where the window was before the last move, and the bar would jitter away from the cursor.
-MouseArguments mouse_arguments(const QMouseEvent& event, const QWidget& receiver) {
-    const QWidget& window = *receiver.window();
-    const QPointF origin = window.geometry().topLeft() + receiver.mapTo(&window, QPointF(0, 0));
-    const QPointF at = event.globalPosition() - origin;
-    const bool is_move = event.type() == QEvent::MouseMove;
-    return {button_code(is_move ? event.buttons() : Qt::MouseButtons(event.button())),
-            shift_code(event.modifiers()), float(platform::pixels_to_twips(at.x())),
-            float(platform::pixels_to_twips(at.y()))};
-}
-
 using MouseHandler = void (frmKelvor::*)(qint16, qint16, float, float);
 struct MouseHandlers {
     MouseHandler down;
@@ -108,59 +59,6 @@ constexpr MouseHandlers label1_handlers{&frmKelvor::Label1_MouseDown, &frmKelvor
 constexpr MouseHandlers minutes_handlers{&frmKelvor::Lab_minutes_elapsed_MouseDown,
                                          &frmKelvor::Lab_minutes_elapsed_MouseMove,
                                          &frmKelvor::Lab_minutes_elapsed_Mouseup};
-
-bool fits(const QFont& font, const QString& text, QSize box) {
-    const QFontMetricsF metrics(font);
-    return metrics.horizontalAdvance(text) <= box.width() && metrics.height() <= box.height();
-}
-
-// The labels' boxes are fixed and were laid out for a small font; the desktop's font is often
-// larger, and a clipped minute count would read as a wrong number. So a label keeps the
-// desktop's font and only becomes smaller, by half a point (or a pixel) at a time, until its
-// text fits: the largest such size wins.
-QFont font_fitting(QFont font, const QString& text, QSize box) {
-    const bool in_points = font.pointSizeF() > 0;
-    const qreal step = in_points ? 0.5 : 1;
-    const qreal largest = in_points ? font.pointSizeF() : font.pixelSize();
-    const qreal smallest = in_points ? 4 : 5;
-    // Sizes largest - k * step for k = 0 .. last.
-    const int last = std::max(0, int(std::floor((largest - smallest) / step)));
-    const auto size_at = [&](int k) {
-        const qreal size = largest - k * step;
-        if (in_points)
-            font.setPointSizeF(size);
-        else
-            font.setPixelSize(int(size));
-    };
-    const auto fits_at = [&](int k) {
-        size_at(k);
-        return fits(font, text, box);
-    };
-    if (!fits_at(0) && last > 0) {
-        // Every size tried loads a font engine, the dearest part of a start; text grows about
-        // in proportion to its size, so the search starts where the proportion says and moves
-        // by single steps only to correct the guess.
-        const QFontMetricsF metrics(font);
-        const qreal advance = metrics.horizontalAdvance(text);
-        qreal ratio = box.height() / metrics.height();
-        if (advance > 0)
-            ratio = std::min(ratio, box.width() / advance);
-        int k = std::clamp(int(std::ceil(largest * (1 - ratio) / step)), 1, last);
-        if (fits_at(k)) {
-            while (k > 1 && fits_at(k - 1))
-                --k;
-        } else {
-            while (k < last && !fits_at(k + 1))
-                ++k;
-            k = std::min(k + 1, last);
-        }
-        size_at(k);
-    }
-    // Every property counts as set, so a later change of the desktop's font reaches the label
-    // only through a new fit.
-    font.setResolveMask(QFont::AllPropertiesResolved);
-    return font;
-}
 
 // Kelvor's stopwatch: the icon theme's "kelvor" where Kelvor is installed, else the built-in one.
 QIcon kelvor_icon() {
@@ -220,42 +118,6 @@ void frmKelvor::Form_Load() {
     QTimer::singleShot(0, this, [this] {
         QApplication::setWindowIcon(kelvor_icon());
         platform::show_on_every_workspace(*this);
-    });
-}
-
-// Where the compositor places windows, the bar neither asks for a place nor stores one: it
-// would be told nothing, and read a position it does not have.
-void frmKelvor::place_at(const session::WindowPlace& place) {
-    if (platform::can_place_windows())
-        move(platform::twips_to_pixels(place.left), platform::twips_to_pixels(place.top));
-}
-
-// A place stored on a larger desktop, or edited by hand, could leave the bar out of reach for
-// good: with no way to drag it back, it would never again be released anywhere else.
-session::WindowPlace frmKelvor::reachable(const session::WindowPlace& stored) const {
-    const QRect strip(platform::twips_to_pixels(stored.left), platform::twips_to_pixels(stored.top),
-                      width(), height());
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        if (screen->geometry().intersects(strip))
-            return stored;
-    }
-    return {};
-}
-
-session::WindowPlace frmKelvor::current_place() const {
-    return {.top = float(platform::pixels_to_twips(y())),
-            .left = float(platform::pixels_to_twips(x()))};
-}
-
-void frmKelvor::save_place() {
-    if (!platform::can_place_windows())
-        return;
-    const session::WindowPlace place = current_place();
-    services_.store.transaction([&] {
-        services_.store.write(session::names::init, session::names::top,
-                              session::real_number_text(place.top));
-        services_.store.write(session::names::init, session::names::left,
-                              session::real_number_text(place.left));
     });
 }
 

@@ -56,7 +56,6 @@ public:
     void Lab_minutes_elapsed_Mouseup(qint16 Button, qint16 Shift, float X, float Y);
 
     session::SessionTracker& session() { return session_; }
-    const Services& services() const { return services_; }
 
     QLabel* Label1 = nullptr;
     QLabel* Lab_minutes_elapsed = nullptr;

@@ -1,7 +1,7 @@
 #include "barwindow/frm_kelvor.h"
 #include "monthwindow/frm_month_stat.h"
 #include "platform/dialogs.h"
-#include "platform/settings_store.h"
+#include "platform/store.h"
 #include "session/store_names.h"
 
 #include <exception>

@@ -1,15 +1,13 @@
 #include "commandline/command_line.h"
 
 #include "platform/clock.h"
-#include "platform/dialogs.h"
 #include "platform/instance_lock.h"
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 #include "platform/standard_streams.h"
 #include "platform/store_location.h"
 #include "platform/user_dirs.h"
 #include "session/numbers.h"
-#include "session/session_history.h"
-#include "session/session_tracker.h"
+#include "session/running_session.h"
 #include "session/store_names.h"
 
 #include <QCommandLineParser>
@@ -92,6 +90,7 @@ QString store_note(const platform::StoreLocation& location, const char* what) {
                                          platform::shown_path(location.store_path));
 }
 
+// A note or an error, on stderr: the options never show a box, nor need a display for one.
 void note(const QString& text) {
     std::fprintf(stderr, "kelvor: %s\n", text.toLocal8Bit().constData());
 }
@@ -122,13 +121,13 @@ private:
 };
 
 // What a request prints from an open store; notes go to stderr on the way.
-void figures(const Request& request, platform::SqliteSettingsStore& store,
+void figures(const Request& request, platform::SqliteStore& store,
              const platform::StoreLocation& location, Output& out) {
     namespace names = session::names;
     // A session runs when a copy holds the lock and the store says so; a copy that holds the
     // lock after its session was booked (it is ending) has none.
-    const bool running = platform::InstanceLock::is_held(location.lock_path) &&
-                         store.read(names::stat, names::debuted, names::no) == names::yes;
+    const bool running =
+        platform::InstanceLock::is_held(location.lock_path) && session::session_unbooked(store);
     const platform::SystemClock clock;
     if (request.action == Request::Action::report || request.action == Request::Action::months) {
         const auto booked = with_pending_crash_booked(store, running, clock);
@@ -162,13 +161,12 @@ int print_figures(const Request& request) {
     const platform::StoreLocation location = platform::StoreLocation::standard();
     if (const QString problem = platform::store_directory_problem(location.directory);
         !problem.isEmpty()) {
-        platform::report_fatal(problem);
+        note(problem);
         return 1;
     }
     StandardOutput out;
     try {
-        platform::SqliteSettingsStore store(location.store_path,
-                                            platform::SqliteSettingsStore::Access::read_only);
+        platform::SqliteStore store(location.store_path, platform::SqliteStore::Access::read_only);
         if (store.found_format() == 0) {
             // The tables of an empty store follow: nothing, a CSV header, or "[]".
             note(store_note(location, "no figures yet: Kelvor has not recorded a session"));
@@ -178,7 +176,7 @@ int print_figures(const Request& request) {
         figures(request, store, location, out);
     } catch (const platform::StoreError& error) {
         out.finish();
-        platform::report_fatal(QString::fromStdString(error.what()));
+        note(QString::fromStdString(error.what()));
         return 1;
     }
     return out.finish();

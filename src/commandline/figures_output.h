@@ -10,7 +10,8 @@
 namespace kelvor::platform {
 class Clock;
 class SettingsStore;
-class SqliteSettingsStore;
+class SqliteStore;
+class Store;
 } // namespace kelvor::platform
 
 // What the command line prints: the figures of the store as text for people, CSV or JSON.
@@ -42,9 +43,9 @@ private:
 // never ended, its program was stopped, and that session counts as the crash that the next
 // start will book -- booked by the start's own code in a copy of the settings in memory, never
 // in the file. Null when there is no such session: the store shows itself.
-std::unique_ptr<platform::SqliteSettingsStore>
-with_pending_crash_booked(platform::SqliteSettingsStore& store, bool copy_running,
-                          const platform::Clock& clock);
+std::unique_ptr<platform::SqliteStore> with_pending_crash_booked(platform::SqliteStore& store,
+                                                                 bool copy_running,
+                                                                 const platform::Clock& clock);
 
 // The usage report's overall and month figures, lines 4 to 16 of its box, each ended by a line
 // feed; with a running session of `running_seconds` (as last saved) counted in, and then
@@ -60,7 +61,7 @@ void months_output(platform::SettingsStore& store, Format format, Output& out);
 // invalid): its start, length and how it ended, the session marked running as
 // for_each_history_session tells it (`copy_running`). Returns how many sessions the history
 // holds, shown or not; nullopt for a store that keeps no history, whose table is empty.
-std::optional<std::size_t> sessions_output(platform::SettingsStore& store, bool copy_running,
-                                           Format format, const QDate& since, Output& out);
+std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_running, Format format,
+                                           const QDate& since, Output& out);
 
 } // namespace kelvor::commandline

@@ -1,8 +1,8 @@
 #include "monthwindow/frm_month_stat.h"
 
 #include "monthwindow/chart_canvas.h"
-#include "monthwindow/height_fit.h"
 #include "monthwindow/month_chart.h"
+#include "platform/store.h"
 #include "platform/twips.h"
 
 #include <QIcon>
@@ -10,7 +10,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -74,7 +73,7 @@ void frm_month_stat::show_modal() {
 
 void frm_month_stat::load() {
     picture_ = QImage();
-    fitted_chart_end_.reset();
+    height_fit_.forget();
     // A window larger than every screen together shows nothing more, yet its picture and the
     // toolkit's copy of the window would each take its whole size in memory.
     setMaximumSize(screen()->virtualSize());
@@ -118,7 +117,7 @@ void frm_month_stat::Form_Paint() {
     const bool fit_pending = drawn_width == -1;
     const std::optional<int> y = draw_picture(width);
     if (fit_pending && y)
-        fit_height(*y);
+        height_fit_.fit(*y);
     drawn_width = outer_width_twips();
     drawn_height = outer_height_twips();
 }
@@ -158,52 +157,9 @@ std::optional<int> frm_month_stat::draw_picture(int window_width_twips) {
     return y;
 }
 
-void frm_month_stat::fit_height(int y) {
-    // Setting the height raises a resize that draws once more, nested: that inner drawing
-    // leaves the fit to this one.
-    if (setting_height_)
-        return;
-    setting_height_ = true;
-    fitted_chart_end_ = y;
-    fitted_margins_ = frame_margins();
-    const QRect outer = monthwindow::fitted_frame(y, geometry() + fitted_margins_, fitted_margins_,
-                                                  available_area());
-    const QRect client = outer - fitted_margins_;
-    resize(client.size());
-    if (QWindow* window = windowHandle()) {
-        // The widget may already have the height while Qt's window holds the one of a window
-        // manager's late answer, which a move alone would ask for again.
-        window->resize(client.size());
-        // The frame's place, which the window manager keeps whatever the frame turns out to be.
-        window->setFramePosition(outer.topLeft());
-    } else {
-        move(outer.topLeft());
-    }
-    setting_height_ = false;
-
-    // The height as the window got it, at the place asked for: the buttons stay exactly as long
-    // as rows below the window remain to be brought into view.
-    const bool rest_in_view =
-        monthwindow::rest_of_chart_in_view(y, QRect(client.topLeft(), size()), available_area());
+void frm_month_stat::show_buttons(bool rest_in_view) {
     Bou_down->setVisible(!rest_in_view);
     Bou_qui_sert_a_rien_juste_a_prendre_le_focus_pour_que_cela_soit_joli->setVisible(!rest_in_view);
-}
-
-bool frm_month_stat::framed_since_fit() const {
-    return fitted_chart_end_ && frame_margins() != fitted_margins_;
-}
-
-// Runs in the events that come with a new frame; the window's geometry changes after them.
-void frm_month_stat::refit_when_framed() {
-    if (!framed_since_fit())
-        return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (isVisible() && framed_since_fit())
-                fit_height(*fitted_chart_end_);
-        },
-        Qt::QueuedConnection);
 }
 
 void frm_month_stat::done(int result) {
@@ -222,7 +178,7 @@ void frm_month_stat::changeEvent(QEvent* event) {
 
 void frm_month_stat::moveEvent(QMoveEvent* event) {
     QDialog::moveEvent(event);
-    refit_when_framed();
+    height_fit_.refit_when_framed();
 }
 
 void frm_month_stat::resizeEvent(QResizeEvent* event) {
@@ -234,7 +190,7 @@ void frm_month_stat::resizeEvent(QResizeEvent* event) {
         return;
     }
     Form_Resize();
-    refit_when_framed();
+    height_fit_.refit_when_framed();
 }
 
 void frm_month_stat::paintEvent(QPaintEvent* event) {
@@ -244,7 +200,7 @@ void frm_month_stat::paintEvent(QPaintEvent* event) {
         painter.fillRect(event->rect(), background());
     painter.drawImage(QPointF(0, 0), picture_);
     // The first paint follows the window's mapping, by which time it has been framed.
-    refit_when_framed();
+    height_fit_.refit_when_framed();
 }
 
 void frm_month_stat::mouseReleaseEvent(QMouseEvent* event) {
@@ -252,23 +208,13 @@ void frm_month_stat::mouseReleaseEvent(QMouseEvent* event) {
         Form_Click();
 }
 
-// Asked of the window itself: Qt's frame geometry of a widget is brought up to date only by
-// the next move or resize.
-QMargins frm_month_stat::frame_margins() const {
-    return windowHandle() ? windowHandle()->frameMargins() : QMargins();
-}
-
-QRect frm_month_stat::available_area() const {
-    return screen()->availableGeometry();
-}
-
 int frm_month_stat::outer_width_twips() const {
-    const QMargins frame = frame_margins();
+    const QMargins frame = monthwindow::frame_margins(*this);
     return to_twips(width() + frame.left() + frame.right());
 }
 
 int frm_month_stat::outer_height_twips() const {
-    const QMargins frame = frame_margins();
+    const QMargins frame = monthwindow::frame_margins(*this);
     return to_twips(height() + frame.top() + frame.bottom());
 }
 

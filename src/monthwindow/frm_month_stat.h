@@ -1,10 +1,10 @@
 #pragma once
 
+#include "monthwindow/height_fit.h"
 #include "platform/services.h"
 
 #include <QDialog>
 #include <QImage>
-#include <QMargins>
 #include <optional>
 
 class QPushButton;
@@ -58,23 +58,16 @@ private:
     // Whether the picture holds everything of the window that can be on the screen.
     bool picture_holds_view() const;
     QSize picture_size() const;
-    void fit_height(int y);
-    // The window manager frames a window only after it is first shown, and may change the frame
-    // later: the last fit is made again with the frame as it now is.
-    bool framed_since_fit() const;
-    void refit_when_framed();
-    QMargins frame_margins() const;
-    QRect available_area() const;
+    // The buttons stay exactly as long as rows below the window remain to be brought into view.
+    void show_buttons(bool rest_in_view);
     int outer_width_twips() const;
     int outer_height_twips() const;
     QColor background() const;
 
     Services services_;
     QImage picture_;
-    bool setting_height_ = false;
-    // The chart's end and the frame that the last fit of this opening counted.
-    std::optional<int> fitted_chart_end_;
-    QMargins fitted_margins_;
+    monthwindow::HeightFit height_fit_{*this,
+                                       [this](bool rest_in_view) { show_buttons(rest_in_view); }};
 };
 
 } // namespace kelvor

@@ -1,5 +1,6 @@
 #include "monthwindow/month_chart.h"
 
+#include "monthwindow/chart_geometry.h"
 #include "platform/clock.h"
 #include "platform/twips.h"
 #include "session/dates.h"
@@ -16,11 +17,7 @@ namespace {
 
 using session::MonthChartRow;
 
-// Geometry in millimetres.
-constexpr int row_height = 4;
-constexpr int legend_height = 4;
-constexpr int bar_left = 10;
-constexpr double line_spacing = 0.25;
+// Where the texts of a row start, in millimetres.
 constexpr double row_text_x = 1;
 constexpr double time_used_text_x = 46;
 constexpr double crash_ratio_x = 19;
@@ -70,7 +67,7 @@ void print_sessions_row(ChartCanvas& canvas, const MonthChartRow& row, int y,
     canvas.print(row_text_x, y,
                  session::Short_month_label(row.key) + QStringLiteral(": ") +
                      QString::number(row.overlay) + QLatin1Char('/') + row.stored_value);
-    canvas.print(crash_ratio_x, y, session::crash_ratio_text(row.overlay, row.value, locale));
+    canvas.print(crash_ratio_x, y, session::month_crash_ratio_text(row.overlay, row.value, locale));
 }
 
 struct RunningMonth {
@@ -102,7 +99,7 @@ int draw_chart(ChartCanvas& canvas, const std::vector<MonthChartRow>& rows,
 
     // A chart whose values are all negative has no scale: its rows keep their texts only.
     if (const std::optional<double> scale =
-            session::chart_scale(chart_width, session::chart_maximum(rows))) {
+            chart_scale(chart_width, session::chart_maximum(rows))) {
         int top = y;
         for (const MonthChartRow& row : rows) {
             if (!canvas.shows(top, top + row_height)) {
@@ -110,10 +107,10 @@ int draw_chart(ChartCanvas& canvas, const std::vector<MonthChartRow>& rows,
                 continue;
             }
             canvas.set_colour(PaletteColour::light_blue);
-            Draw_bar(canvas, bar_left, top, session::bar_end(*scale, row.value, right_edge),
+            Draw_bar(canvas, bar_left, top, bar_end(*scale, row.value, right_edge),
                      top + row_height);
             canvas.set_colour(PaletteColour::light_red);
-            Draw_bar(canvas, bar_left, top, session::bar_end(*scale, row.overlay, right_edge),
+            Draw_bar(canvas, bar_left, top, bar_end(*scale, row.overlay, right_edge),
                      top + row_height);
             top += row_height;
         }

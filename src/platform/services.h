@@ -4,7 +4,7 @@ namespace kelvor::platform {
 class Clock;
 class Dialogs;
 class ProcessStarter;
-class SettingsStore;
+class Store;
 } // namespace kelvor::platform
 
 namespace kelvor {
@@ -12,7 +12,7 @@ namespace kelvor {
 // What the windows may ask of the operating system; main() builds the real ones, tests
 // build the same with a settable clock, recording dialogs and a recording process starter.
 struct Services {
-    platform::SettingsStore& store;
+    platform::Store& store;
     const platform::Clock& clock;
     platform::Dialogs& dialogs;
     platform::ProcessStarter& starter;

@@ -3,6 +3,7 @@
 // The small layer over the SQLite C API that the store's files share.
 
 #include "platform/settings_store.h"
+#include "platform/sqlite_connection.h"
 
 #include <QString>
 #include <sqlite3.h>
@@ -36,13 +37,9 @@ inline void execute(sqlite3* db, const char* sql, const QString& shown_path) {
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql) : db_(db), stmt_(prepare(db, sql, 0)), kept_(false) {}
-    // Compiling SQL is most of the CPU cost of a small read or write, so the statements every
-    // call uses are compiled once per connection.
-    Statement(sqlite3* db, sqlite3_stmt*& kept, const char* sql) : db_(db), kept_(true) {
-        if (kept == nullptr)
-            kept = prepare(db, sql, SQLITE_PREPARE_PERSISTENT);
-        stmt_ = kept;
-    }
+    // One of the statements that `kept` keeps for the connection.
+    Statement(sqlite3* db, KeptStatements& kept, const char* sql)
+        : db_(db), stmt_(kept.get(db, sql)), kept_(true) {}
     ~Statement() {
         if (kept_) {
             sqlite3_reset(stmt_);

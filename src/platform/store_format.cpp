@@ -106,6 +106,9 @@ const Schema* expected_schema(int version) {
 
 } // namespace
 
+// A new format is one more entry: its schema exactly as new stores get it, and the statements
+// that bring a store of the format before it there. A store of any older format is upgraded
+// through each entry in turn, in one transaction.
 const std::vector<StoreFormat>& store_formats() {
     static const std::vector<StoreFormat> formats = {
         {1, {settings_table}, {}},
@@ -114,6 +117,10 @@ const std::vector<StoreFormat>& store_formats() {
          {settings_by_section, sessions_table}},
     };
     return formats;
+}
+
+bool format_has_history(int version) {
+    return version >= 2;
 }
 
 StoreContents classify_store(sqlite3* db, const QString& shown_path) {
@@ -186,6 +193,18 @@ void upgrade_to_current_schema(sqlite3* db, int version, const QString& shown_pa
             sqlite::execute(db, statement, shown_path);
     }
     stamp_current_version(db, shown_path);
+}
+
+bool needs_newest_format(const StoreContents& contents) {
+    return contents.kind == StoreContents::Kind::empty ||
+           contents.version < store_formats().back().version || !contents.marked;
+}
+
+void bring_to_newest_format(sqlite3* db, const StoreContents& contents, const QString& shown_path) {
+    if (contents.kind == StoreContents::Kind::empty)
+        create_current_schema(db, shown_path);
+    else
+        upgrade_to_current_schema(db, contents.version, shown_path);
 }
 
 } // namespace kelvor::platform

@@ -24,6 +24,9 @@ struct StoreFormat {
 // Every format this program opens, oldest first; new stores get the last one.
 const std::vector<StoreFormat>& store_formats();
 
+// Whether a store of format `version` keeps the session history (the first format did not).
+bool format_has_history(int version);
+
 // Whose a database is.
 struct StoreContents {
     enum class Kind {
@@ -57,5 +60,12 @@ void create_current_schema(sqlite3* db, const QString& shown_path);
 // application_id, inside the caller's transaction. Nothing is done to a current store that
 // already carries the id.
 void upgrade_to_current_schema(sqlite3* db, int version, const QString& shown_path);
+
+// Whether a store that `contents` describes needs bring_to_newest_format: it is empty, of an
+// older format, or a copy that lost Kelvor's marks (an sqlite3 .dump).
+bool needs_newest_format(const StoreContents& contents);
+// An empty store gets the newest format's schema, any other the upgrade; inside the caller's
+// transaction.
+void bring_to_newest_format(sqlite3* db, const StoreContents& contents, const QString& shown_path);
 
 } // namespace kelvor::platform

@@ -1,10 +1,9 @@
 #include "session/dates.h"
 
 #include "platform/clock.h"
+#include "session/numbers.h"
 
-#include <algorithm>
 #include <cstdlib>
-#include <limits>
 
 namespace kelvor::session {
 
@@ -51,9 +50,7 @@ QString iso_date_time(const QDateTime& moment) {
 }
 
 qint32 elapsed_seconds(const QDateTime& from, const QDateTime& to) {
-    const qint64 seconds = from.secsTo(to);
-    return qint32(std::clamp<qint64>(seconds, std::numeric_limits<qint32>::min(),
-                                     std::numeric_limits<qint32>::max()));
+    return qint32(clamp_to_int32_range(from.secsTo(to)));
 }
 
 } // namespace kelvor::session

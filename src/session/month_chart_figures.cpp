@@ -7,19 +7,12 @@
 
 #include <QHash>
 #include <algorithm>
-#include <cmath>
 
 namespace kelvor::session {
 
 namespace {
 
 constexpr qint64 thirty_days = 30 * 24 * 3600;
-constexpr int bar_left_mm = 10;
-
-qint32 stored_int32(const QString& text) {
-    const std::optional<double> value = parse_number(text);
-    return value ? to_int32(*value) : 0;
-}
 
 } // namespace
 
@@ -40,8 +33,8 @@ std::vector<MonthChartRow> read_month_chart_rows(platform::SettingsStore& store,
     }
     rows.reserve(months->size());
     for (const auto& [key, text] : *months) {
-        rows.push_back({key, shown_text(text), stored_int32(text),
-                        stored_int32(overlays.value(key, QStringLiteral("0")))});
+        rows.push_back({key, shown_text(text), int32_from_text(text, 0),
+                        int32_from_text(overlays.value(key, QStringLiteral("0")), 0)});
     }
     return rows;
 }
@@ -59,31 +52,12 @@ qint32 chart_maximum(const std::vector<MonthChartRow>& rows) {
     return maximum;
 }
 
-std::optional<double> chart_scale(double chart_width_mm, qint32 maximum) {
-    if (maximum < 0)
-        return std::nullopt;
-    return chart_width_mm / (double(maximum) + 1);
-}
-
-int bar_end(double scale, qint32 value, int right_edge_mm) {
-    // Below the left edge nothing is drawn, however far below.
-    const double end = std::clamp(scale * value + bar_left_mm, double(bar_left_mm - 1),
-                                  double(std::max(right_edge_mm, bar_left_mm)));
-    return int(std::nearbyint(end));
-}
-
-QString ratio_number_text(qint64 tenths, const QLocale& locale) {
-    QString text = QString::number(tenths / 10);
-    if (const qint64 tenth = tenths % 10; tenth != 0)
-        text += locale.decimalPoint() + QString::number(tenth);
-    return text;
-}
-
-QString crash_ratio_text(qint32 crashed, qint32 sessions, const QLocale& locale) {
+QString month_crash_ratio_text(qint32 crashed, qint32 sessions, const QLocale& locale) {
     if (crashed <= 0 || sessions <= 0)
         return {};
     const qint64 tenths = 1000 * qint64(crashed) / sessions;
-    return QStringLiteral("   (") + ratio_number_text(tenths, locale) + QStringLiteral(" %)");
+    return QStringLiteral("   (") + general_number_text(tenths, 1, locale.decimalPoint()) +
+           QStringLiteral(" %)");
 }
 
 qint64 month_length_seconds(const QString& key, const QString& current_key, const QDateTime& now) {
@@ -99,7 +73,8 @@ QString time_usage_ratio_text(qint32 seconds_used, qint64 month_seconds, const Q
     if (month_seconds <= 0)
         return QStringLiteral("(??? %)");
     const qint64 tenths = 1000 * qint64(seconds_used) / month_seconds;
-    return QStringLiteral("(") + ratio_number_text(tenths, locale) + QStringLiteral(" %)");
+    return QStringLiteral("(") + general_number_text(tenths, 1, locale.decimalPoint()) +
+           QStringLiteral(" %)");
 }
 
 } // namespace kelvor::session

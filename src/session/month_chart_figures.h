@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
-#include <optional>
 #include <vector>
 
 namespace kelvor::platform {
@@ -35,22 +34,9 @@ QString Short_month_label(const QString& key);
 // The largest row value, or -1 when every value is negative.
 qint32 chart_maximum(const std::vector<MonthChartRow>& rows);
 
-// Millimetres per unit of value: the largest value draws a bar of width * max / (max + 1).
-// None when no value is 0 or more: such a chart draws no bars.
-std::optional<double> chart_scale(double chart_width_mm, qint32 maximum);
-
-// The right end of a bar that starts at x = 10 mm: the nearest whole millimetre, halves to
-// even. A value that would reach past the window's right edge (a longest session above the
-// month's total after the clock went back) stops at the edge: the picture is the same, and
-// the bar costs no more than the window is wide.
-int bar_end(double scale, qint32 value, int right_edge_mm);
-
-// A ratio of 0 or more known in tenths, in the general number form: no trailing zero, the user's
-// decimal separator ("12", "33.3", "0,1").
-QString ratio_number_text(qint64 tenths, const QLocale& locale = QLocale());
-
-// "   (12 %)" for 3 crashed sessions out of 25; empty without a crash or a session.
-QString crash_ratio_text(qint32 crashed, qint32 sessions, const QLocale& locale = QLocale());
+// The sessions chart's text beside a month's bars: "   (12 %)" for 3 crashed sessions out of
+// the month's 25, in percent cut down to the tenth; empty without a crash or a session.
+QString month_crash_ratio_text(qint32 crashed, qint32 sessions, const QLocale& locale = QLocale());
 
 // The seconds a month's usage is measured against: 30 days, or for the running month the
 // time since its first day at midnight.

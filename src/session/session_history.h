@@ -1,32 +1,25 @@
 #pragma once
 
+#include "platform/session_history.h"
+
 #include <QString>
 #include <functional>
 
 namespace kelvor::platform {
-class SettingsStore;
+class Store;
 }
 
 namespace kelvor::session {
-
-// How a session of the history ended.
-enum class Ending { properly, crashed, running };
-
-struct HistorySession {
-    QString started; // ISO 8601 with its UTC offset, as stored
-    qint32 seconds = 0;
-    Ending ending = Ending::properly;
-};
 
 // Visits the sessions of the store's history, in the order they started, as a user should read
 // them. The session still marked as running has the seconds it last saved; it runs when
 // `copy_running` says a copy of Kelvor holds the store, and otherwise its program ended
 // abruptly: it is then the crash that the next start books, with those seconds. False for a
 // store of the first release, which kept no history.
-bool for_each_history_session(platform::SettingsStore& store, bool copy_running,
-                              const std::function<void(const HistorySession&)>& visit);
+bool for_each_history_session(platform::Store& store, bool copy_running,
+                              const std::function<void(const platform::HistorySession&)>& visit);
 
 // "properly", "crashed", "running".
-QString ending_text(Ending ending);
+QString ending_text(platform::Ending ending);
 
 } // namespace kelvor::session

@@ -1,16 +1,16 @@
 #include "session/session_tracker.h"
 
 #include "platform/clock.h"
-#include "platform/settings_store.h"
+#include "platform/store.h"
 #include "session/dates.h"
 #include "session/month_records.h"
 #include "session/numbers.h"
+#include "session/running_session.h"
 #include "session/store_names.h"
 
 #include <QDeadlineTimer>
 #include <QThread>
 #include <algorithm>
-#include <limits>
 
 namespace kelvor::session {
 
@@ -43,13 +43,7 @@ void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt)
 
 } // namespace
 
-qint32 saved_session_seconds(platform::SettingsStore& store) {
-    // An older release measured on the wall clock and could save a negative length when the
-    // clock was set back; no length is below 0.
-    return std::max(0, read_int32(store, names::stat, names::recupered_time, 30));
-}
-
-qint32 book_crashed_session(platform::SettingsStore& store, const platform::Clock& clock) {
+qint32 book_crashed_session(platform::Store& store, const platform::Clock& clock) {
     qint32 lost = 0;
     store.transaction([&] {
         add_to_number(store, names::stat, names::nb_session_crashed, 1);
@@ -63,7 +57,7 @@ qint32 book_crashed_session(platform::SettingsStore& store, const platform::Cloc
     return lost;
 }
 
-SessionTracker::SessionTracker(platform::SettingsStore& store, const platform::Clock& clock)
+SessionTracker::SessionTracker(platform::Store& store, const platform::Clock& clock)
     : store_(store), clock_(clock) {}
 
 WindowPlace SessionTracker::window_place() const {
@@ -77,7 +71,7 @@ void SessionTracker::start() {
         minutes_elapsed_current_session = 0;
         add_to_number(store_, names::stat, names::nb_session, 1);
 
-        if (store_.read(names::stat, names::debuted, names::no) == names::yes) {
+        if (session_unbooked(store_)) {
             // The previous session never reached its end.
             book_crashed_session(store_, clock_);
             last_session_suffix = QStringLiteral(" (crashed)");
@@ -98,7 +92,7 @@ void SessionTracker::start() {
 
 qint32 SessionTracker::session_seconds() const {
     const qint64 seconds = (clock_.awake_ms() - awake_ms_deb) / 1000;
-    return qint32(std::clamp<qint64>(seconds, 0, std::numeric_limits<qint32>::max()));
+    return qint32(std::max<qint64>(0, clamp_to_int32_range(seconds)));
 }
 
 void SessionTracker::tick() {
@@ -125,7 +119,7 @@ void SessionTracker::end() {
         store_.transaction([&] {
             // An error at the commit may come after the commit reached the disk; a session
             // already marked as ended is not booked twice.
-            if (!first && store_.read(names::stat, names::debuted, names::no) != names::yes)
+            if (!first && !session_unbooked(store_))
                 return;
             store_.write(names::stat, names::debuted, names::no);
             Update_stat_with_time(store_, clock_, t);

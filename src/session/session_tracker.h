@@ -6,7 +6,7 @@
 
 namespace kelvor::platform {
 class Clock;
-class SettingsStore;
+class Store;
 } // namespace kelvor::platform
 
 namespace kelvor::session {
@@ -17,13 +17,10 @@ struct WindowPlace {
     float left = 4000;
 };
 
-// The running session's seconds as last saved ("recupered_time"): what a crash books.
-qint32 saved_session_seconds(platform::SettingsStore& store);
-
 // Books a session that never reached its end, as the start that finds it does: its last saved
 // seconds in the totals, the records and the month of today, as a crash, and in the history.
 // Returns those seconds.
-qint32 book_crashed_session(platform::SettingsStore& store, const platform::Clock& clock);
+qint32 book_crashed_session(platform::Store& store, const platform::Clock& clock);
 
 // One run of the program is one session. The tracker books it: counts it at start, books a
 // previous session that ended abruptly, saves the running seconds at every checkpoint, and
@@ -35,7 +32,7 @@ qint32 book_crashed_session(platform::SettingsStore& store, const platform::Cloc
 // come from the wall clock, at the moment they are written.
 class SessionTracker {
 public:
-    SessionTracker(platform::SettingsStore& store, const platform::Clock& clock);
+    SessionTracker(platform::Store& store, const platform::Clock& clock);
 
     // Where the bar opens: read before the start sequence, so that the bar can be on its way to
     // the screen while the start sequence waits for the disk.
@@ -56,7 +53,7 @@ public:
     // Awake seconds since the start; never negative.
     qint32 session_seconds() const;
 
-    platform::SettingsStore& store() const { return store_; }
+    platform::Store& store() const { return store_; }
     const platform::Clock& clock() const { return clock_; }
 
     // A backup tool or an sqlite3 shell may hold the store at log-off; a desktop gives a
@@ -72,7 +69,7 @@ public:
     QString last_session_suffix;
 
 private:
-    platform::SettingsStore& store_;
+    platform::Store& store_;
     const platform::Clock& clock_;
     bool ended_ = false;
     qint64 history_id_ = 0; // this session's row in the store's history

@@ -1,7 +1,7 @@
 #include "session/usage_report.h"
 
 #include "platform/clock.h"
-#include "platform/settings_store.h"
+#include "platform/store.h"
 #include "session/dates.h"
 #include "session/duration_text.h"
 #include "session/numbers.h"
@@ -30,34 +30,10 @@ qint64 floor_divide(qint64 dividend, qint64 divisor) {
     return quotient;
 }
 
-// A stored number as the report counts it; a text that is not a number counts as `fallback`.
-qint32 as_int32(const QString& stored, qint32 fallback) {
-    const std::optional<double> value = parse_number(stored);
-    return value ? to_int32(*value) : fallback;
-}
-
 } // namespace
 
-QString general_number_text(qint64 scaled, int decimals, const QString& decimal_point) {
-    quint64 magnitude = scaled < 0 ? 0 - quint64(scaled) : quint64(scaled);
-    quint64 unit = 1;
-    for (int i = 0; i < decimals; ++i)
-        unit *= 10;
-    QString text = QString::number(magnitude / unit);
-    quint64 fraction = magnitude % unit;
-    if (fraction != 0) {
-        int digits = decimals;
-        while (fraction % 10 == 0) {
-            fraction /= 10;
-            --digits;
-        }
-        text += decimal_point + QString::number(fraction).rightJustified(digits, u'0');
-    }
-    return scaled < 0 ? QStringLiteral("-") + text : text;
-}
-
-QString crash_ratio_text(qint32 nb_session, qint32 nb_session_crashed,
-                         const QString& decimal_point) {
+QString overall_crash_ratio_text(qint32 nb_session, qint32 nb_session_crashed,
+                                 const QString& decimal_point) {
     // The running session cannot have crashed yet, so it is left out of the divisor.
     if (nb_session_crashed <= 0 || nb_session <= 1)
         return unknown_ratio;
@@ -116,8 +92,8 @@ QStringList usage_figure_lines(platform::SettingsStore& store, const platform::C
     const QString nb_session = store.read(names::stat, names::nb_session, QStringLiteral("0"));
     const QString nb_session_crashed =
         store.read(names::stat, names::nb_session_crashed, QStringLiteral("0"));
-    const QString crash_ratio =
-        crash_ratio_text(as_int32(nb_session, 0), as_int32(nb_session_crashed, 0), decimal_point);
+    const QString crash_ratio = overall_crash_ratio_text(
+        int32_from_text(nb_session, 0), int32_from_text(nb_session_crashed, 0), decimal_point);
 
     const qint32 total_seconds = to_int32(read_number(store, names::stat, names::nb_time_total, 0) +
                                           double(session_seconds));

@@ -37,10 +37,11 @@ QStringList usage_figure_lines(platform::SettingsStore& store, const platform::C
 // Line 1 of the report: "This session have: " and the running session's length.
 QString running_session_line(qint32 session_seconds);
 
-// The share of finished sessions that crashed, in percent truncated to one decimal
-// ("33.3"); "???" without a crashed session or a finished one.
-QString crash_ratio_text(qint32 nb_session, qint32 nb_session_crashed,
-                         const QString& decimal_point);
+// The share of all finished sessions that crashed, as the report's "Crash ratio" line shows
+// it: in percent truncated to one decimal ("33.3"); "???" without a crashed session or a
+// finished one.
+QString overall_crash_ratio_text(qint32 nb_session, qint32 nb_session_crashed,
+                                 const QString& decimal_point);
 
 // The share of the time since midnight of the first day of use spent in sessions, in percent
 // truncated to three decimals ("4.166"); "???" when no time has passed since then.
@@ -50,9 +51,5 @@ QString usage_ratio_text(qint32 total_seconds, qint32 seconds_since_first_use,
 // Seconds from midnight of the day `first_time_run` names to `now`; 0 when it names no day
 // (never written, or edited by hand).
 qint32 seconds_since_first_use(const QString& first_time_run, const QDateTime& now);
-
-// `scaled` / 10^`decimals` in general number form: no grouping, no trailing zeros, and no
-// decimal point for a whole value. Exact, with no floating point on the way.
-QString general_number_text(qint64 scaled, int decimals, const QString& decimal_point);
 
 } // namespace kelvor::session

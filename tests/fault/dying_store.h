@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/settings_store.h"
+#include "platform/store.h"
 
 namespace kelvor::testing {
 
@@ -9,7 +9,7 @@ namespace kelvor::testing {
 // writes that pass through it. The points of a sequence, in order: before each of its writes,
 // before its commit, and just after its commit. Exists only in the tests: the shipped program
 // has no such knob.
-class DyingStore final : public platform::SettingsStore {
+class DyingStore final : public platform::Store {
 public:
     enum class Death { exit_at_once, sigkill };
     enum class Point { before_write, before_commit, after_commit };
@@ -17,7 +17,7 @@ public:
     // The exit status of a process ended by Death::exit_at_once; 40 + the Point.
     static constexpr int exit_status_base = 40;
 
-    explicit DyingStore(platform::SettingsStore& real) : real_(real) {}
+    explicit DyingStore(platform::Store& real) : real_(real) {}
 
     // Counts points from here on and dies at the `n`-th (1-based).
     void die_at(int n, Death how);
@@ -35,7 +35,7 @@ public:
     void mark_running_session_crashed(qint32 seconds) override;
     void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
     bool
-    for_each_session(const std::function<void(const platform::StoredSession&)>& visit) override {
+    for_each_session(const std::function<void(const platform::HistorySession&)>& visit) override {
         return real_.for_each_session(visit);
     }
 
@@ -44,7 +44,7 @@ private:
     // A write of the sequence: its own point, inside a transaction of its own when alone.
     void written(const std::function<void()>& write);
 
-    platform::SettingsStore& real_;
+    platform::Store& real_;
     int depth_ = 0;
     int passed_ = 0;
     int target_ = 0;

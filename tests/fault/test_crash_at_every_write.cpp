@@ -16,7 +16,7 @@
 #include <memory>
 
 using kelvor::platform::SettableClock;
-using kelvor::platform::SqliteSettingsStore;
+using kelvor::platform::SqliteStore;
 using kelvor::session::SessionTracker;
 using kelvor::testing::at;
 using kelvor::testing::DyingStore;
@@ -29,9 +29,9 @@ namespace {
 // One run of the program: its store connection, its clock, its session.
 struct ProgramRun {
     ProgramRun(const QString& path, const QDateTime& now)
-        : real(std::make_unique<SqliteSettingsStore>(path)), store(*real), clock(now),
+        : real(std::make_unique<SqliteStore>(path)), store(*real), clock(now),
           tracker(store, clock) {}
-    std::unique_ptr<SqliteSettingsStore> real;
+    std::unique_ptr<SqliteStore> real;
     DyingStore store;
     SettableClock clock;
     SessionTracker tracker;

@@ -44,6 +44,7 @@ const std::vector<FuzzValue> fuzz_values = {
     {"a number between spaces", " 7 ", 7},
     {"beyond a double", "1e400", int32_max},
     {"beyond 32 bits", "-99999999999", int32_min},
+    {"digits past what a window shows", QByteArray(100, '9'), int32_max},
     {"NaN", "NaN", std::nullopt},
     {"10 KB of text", QByteArray("Kelvor ").repeated(1463), std::nullopt},
     {"bytes that are not UTF-8", QByteArray("\xff\xfe\x80\x37"), std::nullopt},

@@ -331,8 +331,9 @@ TEST(ShutdownSignals, TheDisplayGoesFirst) {
         else
             send_signal(copy, c.end);
         ASSERT_TRUE(copy.waitForFinished(10000));
-        if (c.end != display_goes) // else Qt ends the program, with a status of its own
+        if (c.end != display_goes) { // else Qt ends the program, with a status of its own
             EXPECT_EQ(copy.exitCode(), 0);
+        }
         expect_booked_once(program.dump(), 1);
         EXPECT_GE(program.dump().number("nb_time_total"), 2);
         expect_next_start_finds_no_crash(program, 2);

@@ -15,7 +15,7 @@ TempStore::TempStore() {
 
 void TempStore::reopen() {
     store_.reset();
-    store_ = std::make_unique<platform::SqliteSettingsStore>(path());
+    store_ = std::make_unique<platform::SqliteStore>(path());
 }
 
 bool RecordingDialogs::ask_yes_no(QWidget* owner, const QString& title, const QString& text) {

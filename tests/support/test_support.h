@@ -4,7 +4,7 @@
 #include "platform/dialogs.h"
 #include "platform/process_starter.h"
 #include "platform/services.h"
-#include "platform/settings_store.h"
+#include "platform/sqlite_store.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,7 +21,7 @@ namespace kelvor::testing {
 class TempStore {
 public:
     TempStore();
-    platform::SqliteSettingsStore& store() { return *store_; }
+    platform::SqliteStore& store() { return *store_; }
     QString directory() const { return dir_.path(); }
     QString path() const { return dir_.path() + QStringLiteral("/store.sqlite3"); }
     // Closes and opens the file again, as a new run would.
@@ -32,7 +32,7 @@ public:
 
 private:
     QTemporaryDir dir_;
-    std::unique_ptr<platform::SqliteSettingsStore> store_;
+    std::unique_ptr<platform::SqliteStore> store_;
 };
 
 // Records every box and answers questions with a preset answer.

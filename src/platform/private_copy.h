@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QTemporaryDir>
+
+namespace kelvor::platform {
+
+// A private copy of a database and its -wal, in a folder of the user's alone, made to be read
+// where SQLite could otherwise read the pair only by writing beside it: without the -shm,
+// SQLite makes one, and a file that may not be Kelvor's is not to be touched. A backup that
+// skips *-shm files restores such a pair. No copy of Kelvor runs on it (a running copy keeps
+// its -shm), so the pair does not change while it is copied.
+class PrivateCopy {
+public:
+    // Throws StoreError when the copy cannot be made.
+    explicit PrivateCopy(const QByteArray& path);
+    const QByteArray& path() const { return path_; }
+
+private:
+    QTemporaryDir folder_;
+    QByteArray path_;
+};
+
+} // namespace kelvor::platform
