@@ -49,6 +49,10 @@ QString iso_date_time(const QDateTime& moment) {
                .arg(magnitude % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString iso_date(const QDate& day) {
+    return day.toString(Qt::ISODate);
+}
+
 qint32 elapsed_seconds(const QDateTime& from, const QDateTime& to) {
     return qint32(clamp_to_int32_range(from.secsTo(to)));
 }
