@@ -269,6 +269,105 @@ TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
     }
 }
 
+// The day ledger and the locked seconds: every save adds what the session grew by to the day
+// of the save, the locked seconds with it; the first lock state told counts from the start.
+TEST(SessionLife, DaysAndLockedSecondsFollowTheSaves) {
+    enum Kind { awake, sleep, tick, lock, unlock, end, die };
+    struct Event {
+        Kind kind;
+        qint64 seconds = 0;
+    };
+    struct Case {
+        const char* name;
+        QTime start;
+        std::vector<Event> events;
+        QStringList days; // "day seconds locked sessions", after the next start
+        qint64 locked;    // the session's, as booked
+    };
+    const std::vector<Case> cases = {
+        {"past midnight: split at the tick that crosses it",
+         {23, 58, 30},
+         {{awake, 60}, {tick}, {awake, 60}, {tick}, {awake, 30}, {end}},
+         {"2000-03-25 60 0 1", "2000-03-26 90 0 1"},
+         0},
+        {"a night's sleep: the time goes to the day of the tick that follows",
+         {23, 0},
+         {{awake, 60}, {tick}, {sleep, 8 * 3600}, {awake, 60}, {tick}, {end}},
+         {"2000-03-25 60 0 1", "2000-03-26 60 0 1"},
+         0},
+        {"ended past midnight before its first tick: all on the day of the end",
+         {23, 59, 50},
+         {{awake, 20}, {end}},
+         {"2000-03-25 0 0 1", "2000-03-26 20 0 1"},
+         0},
+        {"locked when told first: from the start",
+         {9, 0},
+         {{awake, 5}, {lock}, {awake, 10}, {unlock}, {awake, 8}, {end}},
+         {"2000-03-25 23 15 1"},
+         15},
+        {"unlocked when told first, then locked",
+         {9, 0},
+         {{awake, 5}, {unlock}, {awake, 3}, {lock}, {awake, 10}, {tick}, {awake, 70}, {end}},
+         {"2000-03-25 88 80 1"},
+         80},
+        {"killed while locked: what its last tick saved",
+         {9, 0},
+         {{lock}, {awake, 60}, {tick}, {awake, 50}, {die}},
+         {"2000-03-25 60 60 1"},
+         60},
+        {"killed before its first tick: the 30 s a crash books, on its day",
+         {23, 59, 50},
+         {{awake, 20}, {die}},
+         {"2000-03-25 30 0 1"},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Runs run;
+        run.clock.set(QDateTime(QDate(2000, 3, 25), c.start));
+        auto& s = run.start();
+        for (const Event& e : c.events) {
+            switch (e.kind) {
+            case awake:
+                run.clock.advance(e.seconds);
+                break;
+            case sleep:
+                run.clock.sleep(e.seconds);
+                break;
+            case tick:
+                s.tick();
+                break;
+            case lock:
+            case unlock:
+                s.set_locked(e.kind == lock);
+                break;
+            case end:
+                s.end();
+                break;
+            case die:
+                break;
+            }
+        }
+        // The next start, a day later, books a session that died; its own time is not yet
+        // in the ledger.
+        run.tracker.reset();
+        run.clock.set(at(2000, 3, 27, 9, 0));
+        run.start();
+        const auto dump = kelvor::testing::StoreDump::of_file(run.temp.path());
+        EXPECT_TRUE(kelvor::testing::store_invariants_hold(dump));
+        QStringList days;
+        for (const auto& day : dump.days.value())
+            if (day.day != "2000-03-27")
+                days << QStringLiteral("%1 %2 %3 %4")
+                            .arg(day.day)
+                            .arg(day.seconds)
+                            .arg(day.locked_seconds)
+                            .arg(day.sessions);
+        EXPECT_EQ(days, c.days);
+        EXPECT_EQ(dump.sessions->front().locked_seconds, c.locked);
+    }
+}
+
 // At log-off another program may hold the store (a backup tool, an sqlite3 shell), or the disk
 // may be full: the end tries again for a while and books the session once.
 TEST(SessionEnd, RetriesAFailingStoreAndBooksOnce) {

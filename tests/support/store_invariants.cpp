@@ -46,14 +46,33 @@ StoreDump StoreDump::of_file(const QString& path) {
     }
     sqlite3_finalize(stmt);
     stmt = nullptr;
+    // A store of the second format has no locked seconds.
     if (sqlite3_prepare_v2(db,
-                           "SELECT started, seconds, coalesce(ended, ''), ending FROM sessions "
-                           "ORDER BY id",
+                           "SELECT started, seconds, coalesce(ended, ''), ending, locked_seconds "
+                           "FROM sessions ORDER BY id",
+                           -1, &stmt, nullptr) == SQLITE_OK ||
+        sqlite3_prepare_v2(db,
+                           "SELECT started, seconds, coalesce(ended, ''), ending, 0 "
+                           "FROM sessions ORDER BY id",
                            -1, &stmt, nullptr) == SQLITE_OK) {
         dump.sessions.emplace();
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             dump.sessions->push_back({column_text(stmt, 0), sqlite3_column_int64(stmt, 1),
-                                      column_text(stmt, 2), column_text(stmt, 3)});
+                                      column_text(stmt, 2), column_text(stmt, 3),
+                                      sqlite3_column_int64(stmt, 4)});
+        }
+    }
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT day, seconds, locked_seconds, sessions, estimated FROM days "
+                           "ORDER BY day",
+                           -1, &stmt, nullptr) == SQLITE_OK) {
+        dump.days.emplace();
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            dump.days->push_back({column_text(stmt, 0), sqlite3_column_int64(stmt, 1),
+                                  sqlite3_column_int64(stmt, 2), sqlite3_column_int64(stmt, 3),
+                                  sqlite3_column_int64(stmt, 4) != 0});
         }
     }
     sqlite3_finalize(stmt);
@@ -101,7 +120,17 @@ void PrintTo(const StoreDump& dump, std::ostream* out) {
         *out << " sessions {";
         for (const auto& session : *dump.sessions) {
             *out << "\n  " << session.started.toStdString() << " " << session.seconds << " s "
-                 << session.ending.toStdString() << " " << session.ended.toStdString();
+                 << session.ending.toStdString() << " " << session.ended.toStdString() << " "
+                 << session.locked_seconds << " s locked";
+        }
+        *out << "}";
+    }
+    if (dump.days) {
+        *out << " days {";
+        for (const auto& day : *dump.days) {
+            *out << "\n  " << day.day.toStdString() << " " << day.seconds << " s, "
+                 << day.locked_seconds << " s locked, " << day.sessions << " sessions"
+                 << (day.estimated ? ", estimated" : "");
         }
         *out << "}";
     }
@@ -199,6 +228,33 @@ void PrintTo(const StoreDump& dump, std::ostream* out) {
                QStringLiteral("the history and what came before it book %1 s, "
                               "nb_time_total is %2")
                    .arg(text(booked.seconds), text(dump.number("nb_time_total"))));
+    }
+
+    // The day ledger.
+    if (dump.days) {
+        double seconds = 0, locked = 0;
+        for (const auto& day : *dump.days) {
+            seconds += double(day.seconds);
+            locked += double(day.locked_seconds);
+            expect(day.locked_seconds >= 0 && day.locked_seconds <= day.seconds,
+                   QStringLiteral("%1 has %2 s locked of %3 s")
+                       .arg(day.day)
+                       .arg(day.locked_seconds)
+                       .arg(day.seconds));
+            expect(day.seconds == 0 || day.sessions > 0,
+                   QStringLiteral("%1 has time and no session").arg(day.day));
+        }
+        double booked = 0, booked_locked = 0;
+        for (const auto& session : dump.sessions.value_or(std::vector<StoreDump::Session>{})) {
+            booked += session.ending == "running" ? as_number(stat("recupered_time"))
+                                                  : double(session.seconds);
+            booked_locked += double(session.locked_seconds);
+        }
+        expect(seconds == booked, QStringLiteral("the days hold %1 s, the history books %2 s")
+                                      .arg(text(seconds), text(booked)));
+        expect(locked == booked_locked,
+               QStringLiteral("the days hold %1 s locked, the history %2 s")
+                   .arg(text(locked), text(booked_locked)));
     }
 
     if (broken.empty())
