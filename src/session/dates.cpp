@@ -53,6 +53,14 @@ QString iso_date(const QDate& day) {
     return day.toString(Qt::ISODate);
 }
 
+QDate day_named(const QString& text, const QDate& today) {
+    if (text == u"today")
+        return today;
+    if (text == u"yesterday")
+        return today.addDays(-1);
+    return QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+}
+
 qint32 elapsed_seconds(const QDateTime& from, const QDateTime& to) {
     return qint32(clamp_to_int32_range(from.secsTo(to)));
 }
