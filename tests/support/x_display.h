@@ -88,4 +88,26 @@ private:
     QString address_;
 };
 
+// The desktop's lock screen on buses of the test's own: a system and a session bus, and on
+// them the test-only services that say whether the screen is locked (logind, the freedesktop
+// and GNOME screen savers: support/fake_lock_services.py).
+class LockScreen {
+public:
+    // The buses; the services come with start().
+    LockScreen();
+    ~LockScreen();
+    // False when dbus-daemon or python3-dbus is missing, or a bus or the services did not start.
+    bool start();
+    // Points both bus addresses of a program at these buses.
+    void add_to(QProcessEnvironment& environment) const;
+    // Locks or unlocks one source ("logind", "logind-invalidated", "freedesktop",
+    // "short-path", "gnome"); true once its signal is out.
+    bool set(const QString& source, bool locked);
+
+private:
+    PrivateBus system_{PrivateBus::Kind::system};
+    PrivateBus session_;
+    QProcess services_;
+};
+
 } // namespace kelvor::testing
