@@ -38,44 +38,41 @@ StoreDump StoreDump::of_file(const QString& path) {
         return dump;
     }
     sqlite3_busy_timeout(db, 5000);
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT section, key, value FROM settings ORDER BY seq", -1, &stmt,
-                           nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            dump.rows.push_back({column_text(stmt, 0), column_text(stmt, 1), column_text(stmt, 2)});
-    }
-    sqlite3_finalize(stmt);
-    stmt = nullptr;
-    // A store of the second format has no locked seconds.
-    if (sqlite3_prepare_v2(db,
-                           "SELECT started, seconds, coalesce(ended, ''), ending, locked_seconds "
-                           "FROM sessions ORDER BY id",
-                           -1, &stmt, nullptr) == SQLITE_OK ||
-        sqlite3_prepare_v2(db,
-                           "SELECT started, seconds, coalesce(ended, ''), ending, 0 "
-                           "FROM sessions ORDER BY id",
-                           -1, &stmt, nullptr) == SQLITE_OK) {
-        dump.sessions.emplace();
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            dump.sessions->push_back({column_text(stmt, 0), sqlite3_column_int64(stmt, 1),
-                                      column_text(stmt, 2), column_text(stmt, 3),
-                                      sqlite3_column_int64(stmt, 4)});
+    // Each row of `sql` to `row`; nullopt when the table is not there.
+    const auto rows_of = [db]<typename T>(std::optional<std::vector<T>>& into, const char* sql,
+                                          auto&& row) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+            into.emplace();
+            while (sqlite3_step(stmt) == SQLITE_ROW)
+                into->push_back(row(stmt));
         }
-    }
-    sqlite3_finalize(stmt);
-    stmt = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT day, seconds, locked_seconds, sessions, estimated FROM days "
-                           "ORDER BY day",
-                           -1, &stmt, nullptr) == SQLITE_OK) {
-        dump.days.emplace();
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            dump.days->push_back({column_text(stmt, 0), sqlite3_column_int64(stmt, 1),
-                                  sqlite3_column_int64(stmt, 2), sqlite3_column_int64(stmt, 3),
-                                  sqlite3_column_int64(stmt, 4) != 0});
-        }
-    }
-    sqlite3_finalize(stmt);
+        sqlite3_finalize(stmt);
+    };
+    std::optional<std::vector<Row>> settings;
+    rows_of(settings, "SELECT section, key, value FROM settings ORDER BY seq", [](auto* stmt) {
+        return Row{column_text(stmt, 0), column_text(stmt, 1), column_text(stmt, 2)};
+    });
+    dump.rows = settings.value_or(std::vector<Row>{});
+    const auto session = [](auto* stmt) {
+        return Session{column_text(stmt, 0), sqlite3_column_int64(stmt, 1), column_text(stmt, 2),
+                       column_text(stmt, 3), sqlite3_column_int64(stmt, 4)};
+    };
+    rows_of(dump.sessions,
+            "SELECT started, seconds, coalesce(ended, ''), ending, locked_seconds FROM sessions "
+            "ORDER BY id",
+            session);
+    if (!dump.sessions) // a store of the second format has no locked seconds
+        rows_of(dump.sessions,
+                "SELECT started, seconds, coalesce(ended, ''), ending, 0 FROM sessions ORDER BY id",
+                session);
+    rows_of(dump.days,
+            "SELECT day, seconds, locked_seconds, sessions, estimated FROM days ORDER BY day",
+            [](auto* stmt) {
+                return Day{column_text(stmt, 0), sqlite3_column_int64(stmt, 1),
+                           sqlite3_column_int64(stmt, 2), sqlite3_column_int64(stmt, 3),
+                           sqlite3_column_int64(stmt, 4) != 0};
+            });
     sqlite3_close(db);
     return dump;
 }
