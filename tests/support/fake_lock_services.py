@@ -1,12 +1,9 @@
 #!/usr/bin/python3
-"""The desktop's lock-screen services, for the tests, on the buses of DBUS_SYSTEM_BUS_ADDRESS
-and DBUS_SESSION_BUS_ADDRESS: logind's session with its LockedHint, the freedesktop screen
-saver at /org/freedesktop/ScreenSaver and /ScreenSaver, GNOME's at /org/gnome/ScreenSaver.
-
-Prints "ready" once it owns the names. Each line on stdin, "<source> <0|1>", locks or unlocks
-one source and is answered "ok" once its signal is sent; the sources are logind,
-logind-invalidated (the hint changes and the signal only invalidates it), freedesktop,
-short-path and gnome."""
+"""The desktop's lock-screen services for the tests, on the buses of DBUS_SYSTEM_BUS_ADDRESS
+and DBUS_SESSION_BUS_ADDRESS: logind's session with its LockedHint, and the freedesktop and
+GNOME screen savers. Prints "ready"; then each line "<source> <0|1>" on stdin sets a source
+and sends its signal, answered by "ok". Sources: logind, logind-invalidated (the signal only
+invalidates the hint), freedesktop, short-path (/ScreenSaver), gnome."""
 
 import sys
 
@@ -15,24 +12,25 @@ import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 
-SESSION = "org.freedesktop.login1.Session"
+LOGIN = "org.freedesktop.login1"
+SESSION_PATH = "/org/freedesktop/login1/session/_31"
 
 
 class Manager(dbus.service.Object):
-    @dbus.service.method("org.freedesktop.login1.Manager", "s", "o")
+    @dbus.service.method(LOGIN + ".Manager", "s", "o")
     def GetSession(self, _id):
-        return "/org/freedesktop/login1/session/_31"
+        return SESSION_PATH
 
-    @dbus.service.method("org.freedesktop.login1.Manager", "u", "o")
+    @dbus.service.method(LOGIN + ".Manager", "u", "o")
     def GetSessionByPID(self, _pid):
-        return "/org/freedesktop/login1/session/_31"
+        return SESSION_PATH
 
 
 class Session(dbus.service.Object):
     locked = False
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, "ss", "v")
-    def Get(self, interface, name):
+    def Get(self, _interface, _name):
         return dbus.Boolean(self.locked)
 
     @dbus.service.signal(dbus.PROPERTIES_IFACE, "sa{sv}as")
@@ -41,13 +39,12 @@ class Session(dbus.service.Object):
 
     def set(self, locked, invalidated=False):
         self.locked = locked
-        if invalidated:
-            self.PropertiesChanged(SESSION, dbus.Dictionary({}, "sv"), ["LockedHint"])
-        else:
-            self.PropertiesChanged(SESSION, {"LockedHint": dbus.Boolean(locked)}, [])
+        changed = {} if invalidated else {"LockedHint": dbus.Boolean(locked)}
+        self.PropertiesChanged(LOGIN + ".Session", dbus.Dictionary(changed, "sv"),
+                               ["LockedHint"] if invalidated else [])
 
 
-def screen_saver(interface):
+def screen_saver(bus, path, interface):
     class ScreenSaver(dbus.service.Object):
         active = False
 
@@ -57,29 +54,25 @@ def screen_saver(interface):
 
         @dbus.service.signal(interface, "b")
         def ActiveChanged(self, active):
-            pass
-
-        def set(self, active):
             self.active = active
-            self.ActiveChanged(active)
 
-    return ScreenSaver
+    return ScreenSaver(bus, path).ActiveChanged
 
 
 DBusGMainLoop(set_as_default=True)
 system, session = dbus.SystemBus(), dbus.SessionBus()
-names = [dbus.service.BusName("org.freedesktop.login1", system),
+names = [dbus.service.BusName(LOGIN, system),
          dbus.service.BusName("org.freedesktop.ScreenSaver", session),
          dbus.service.BusName("org.gnome.ScreenSaver", session)]
 Manager(system, "/org/freedesktop/login1")
-login = Session(system, "/org/freedesktop/login1/session/_31")
-freedesktop = screen_saver("org.freedesktop.ScreenSaver")
+login = Session(system, SESSION_PATH)
 sources = {
     "logind": login.set,
     "logind-invalidated": lambda locked: login.set(locked, True),
-    "freedesktop": freedesktop(session, "/org/freedesktop/ScreenSaver").set,
-    "short-path": freedesktop(session, "/ScreenSaver").set,
-    "gnome": screen_saver("org.gnome.ScreenSaver")(session, "/org/gnome/ScreenSaver").set,
+    "freedesktop": screen_saver(session, "/org/freedesktop/ScreenSaver",
+                                "org.freedesktop.ScreenSaver"),
+    "short-path": screen_saver(session, "/ScreenSaver", "org.freedesktop.ScreenSaver"),
+    "gnome": screen_saver(session, "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver"),
 }
 
 
