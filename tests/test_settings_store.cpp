@@ -1,5 +1,4 @@
 #include "platform/store_format.h"
-#include "session/session_tracker.h"
 #include "support/test_support.h"
 
 #include <QDir>
@@ -11,7 +10,6 @@
 
 using kelvor::platform::SqliteStore;
 using kelvor::platform::StoreError;
-using kelvor::session::SessionTracker;
 using kelvor::testing::TempStore;
 
 namespace {
@@ -224,23 +222,14 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
         // with them; a start edited by hand, left out.
         {"a store of the second format",
          [](const QString& p) {
-             {
-                 kelvor::platform::SettableClock clock(kelvor::testing::at(2000, 3, 25, 23, 0));
-                 SqliteStore store(p);
-                 SessionTracker first(store, clock);
-                 first.start();
-                 clock.advance(3725);
-                 first.end();
-                 SessionTracker(store, clock).start();
-                 SessionTracker killed(store, clock);
-                 killed.start();
-                 clock.advance(120);
-                 killed.checkpoint();
-                 store.write("Stat", "nb_session", "12");
-             }
+             SqliteStore(p).write("Stat", "nb_session", "12");
              kelvor::testing::downgrade_to_second_format(p);
-             ASSERT_TRUE(
-                 kelvor::testing::run_sql(p, "UPDATE sessions SET started = 'noon' WHERE id = 2"));
+             ASSERT_TRUE(kelvor::testing::run_sql(
+                 p, "INSERT INTO sessions (started, seconds, ending) VALUES "
+                    "('2000-03-25T23:00:00+01:00', 3725, 'proper'), ('noon', 30, 'crashed'),"
+                    "('2000-03-26T00:02:05+01:00', 0, 'running');"
+                    "INSERT INTO settings (app, section, key, value) VALUES "
+                    "('KELVOR', 'Stat', 'recupered_time', '120')"));
          },
          3,
          {"2000-03-25 3600 1", "2000-03-26 245 2"}},

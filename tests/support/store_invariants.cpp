@@ -122,15 +122,6 @@ void PrintTo(const StoreDump& dump, std::ostream* out) {
         }
         *out << "}";
     }
-    if (dump.days) {
-        *out << " days {";
-        for (const auto& day : *dump.days) {
-            *out << "\n  " << day.day.toStdString() << " " << day.seconds << " s, "
-                 << day.locked_seconds << " s locked, " << day.sessions << " sessions"
-                 << (day.estimated ? ", estimated" : "");
-        }
-        *out << "}";
-    }
 }
 
 ::testing::AssertionResult store_invariants_hold(const StoreDump& dump,

@@ -194,13 +194,6 @@ bool PrivateBus::wait_for_owner(const QString& name, int timeout_ms) const {
 
 namespace kelvor::testing {
 
-LockScreen::LockScreen() = default;
-
-LockScreen::~LockScreen() {
-    services_.kill();
-    services_.waitForFinished(5000);
-}
-
 bool LockScreen::start() {
     if (system_.address().isEmpty() || session_.address().isEmpty())
         return false;

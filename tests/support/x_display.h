@@ -88,14 +88,10 @@ private:
     QString address_;
 };
 
-// The desktop's lock screen on buses of the test's own: a system and a session bus, and on
-// them the test-only services that say whether the screen is locked (logind, the freedesktop
-// and GNOME screen savers: support/fake_lock_services.py).
+// The desktop's lock screen on a system and a session bus of the test's own: the test-only
+// services of support/fake_lock_services.py, which start() starts.
 class LockScreen {
 public:
-    // The buses; the services come with start().
-    LockScreen();
-    ~LockScreen();
     // False when dbus-daemon or python3-dbus is missing, or a bus or the services did not start.
     bool start();
     // Points both bus addresses of a program at these buses.
