@@ -86,6 +86,7 @@ void SessionTracker::start() {
         awake_ms_deb = clock_.awake_ms();
         // A lock told before the start holds from it.
         locked_since_ms_ = awake_ms_deb;
+        locked_ms_ = 0;
         history_id_ = store_.add_running_session(iso_date_time(time_deb));
         // The day ledger holds what a crash would book, from the start on: the first save
         // puts the session's own time in place of these seconds.
