@@ -209,8 +209,9 @@ void seed_sessions(platform::Store& store, const platform::SettableClock& clock,
             if (i % 10 == 9)
                 store.mark_running_session_crashed(seconds);
             else
-                store.mark_session_ended(id, seconds,
+                store.mark_session_ended(id, seconds, 0,
                                          session::iso_date_time(started.addSecs(seconds)));
+            store.add_to_day(session::iso_date(started.date()), seconds, 0, 1);
         }
     });
 }

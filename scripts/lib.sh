@@ -10,10 +10,11 @@ KELVOR_RUN_PACKAGES=(libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core)
 # openbox: a real window manager for the frame tests; qt6-gtk-platformtheme: GTK's themes, a
 # dark one among them, for Qt programs; libsm-dev, libice-dev: the test-only session manager
 # that speaks XSMP to the real program; weston, xwayland, qt6-wayland: a Wayland desktop, the
-# program through XWayland and natively; dbus-daemon: a private session bus.
+# program through XWayland and natively; dbus-daemon: private session and system buses;
+# python3-dbus, python3-gi: the test-only lock-screen services on them.
 KELVOR_TEST_PACKAGES=(sqlite3 xvfb xauth xdotool x11-utils faketime imagemagick
     desktop-file-utils appstream libglib2.0-bin openbox qt6-gtk-platformtheme libsm-dev libice-dev
-    weston xwayland qt6-wayland dbus-daemon)
+    weston xwayland qt6-wayland dbus-daemon python3-dbus python3-gi)
 # What cpack needs to make the Debian package and compute its dependencies.
 KELVOR_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the install test runs on the package when it is there: lintian.

@@ -5,6 +5,7 @@
 #include "platform/dialogs.h"
 #include "platform/display.h"
 #include "platform/instance_lock.h"
+#include "platform/lock_watch.h"
 #include "platform/process_starter.h"
 #include "platform/shutdown_signals.h"
 #include "platform/sqlite_store.h"
@@ -119,6 +120,11 @@ int main(int argc, char* argv[]) {
     platform::Activation activation;
     QObject::connect(&activation, &platform::Activation::show_requested, &bar, &frmKelvor::present);
     QTimer::singleShot(0, &activation, &platform::Activation::publish);
+    // The locked screen, from the desktop's own signals on the buses, once the bar is up.
+    platform::LockWatch lock_watch;
+    QObject::connect(&lock_watch, &platform::LockWatch::locked_changed, &bar,
+                     [&bar](bool locked) { bar.session().set_locked(locked); });
+    QTimer::singleShot(0, &lock_watch, &platform::LockWatch::start);
     const int status = app.exec();
     return status != 0 || !bar.booking_failed() ? status : 1;
 }

@@ -3,6 +3,7 @@
 
 #include "commandline/command_line.h"
 #include "commandline/figures_output.h"
+#include "platform/standard_streams.h"
 #include "platform/store_format.h"
 #include "session/running_session.h"
 #include "session/session_history.h"
@@ -35,14 +36,19 @@ namespace {
 constexpr auto read_only = SqliteStore::Access::read_only;
 
 // Three sessions kept by the real start and end sequences, in Paris: one ended properly on the
-// last day of winter time, one killed on the first day of summer time after a checkpoint at
-// 2 minutes, and the one running since, whose start booked that crash.
+// last day of winter time, ten minutes of it locked, one killed on the first day of summer time
+// after a checkpoint at 2 minutes, and the one running since, whose start booked that crash.
 void three_sessions(const QString& path) {
     SqliteStore store(path);
     SettableClock clock(at(2000, 3, 25, 9, 0, 0));
     SessionTracker first(store, clock);
     first.start();
-    clock.advance(3725);
+    first.set_locked(false);
+    clock.advance(600);
+    first.set_locked(true); // ten minutes behind the lock screen
+    clock.advance(600);
+    first.set_locked(false);
+    clock.advance(2525);
     first.end();
     clock.set(at(2000, 3, 26, 9, 0, 0));
     SessionTracker killed(store, clock);
@@ -71,7 +77,14 @@ template <typename Writes> QByteArray printed(Writes&& writes) {
 QByteArray sessions_of(SqliteStore& store, Format format, bool copy_running = true,
                        const QDate& since = {}) {
     return printed([&](auto& out) {
-        kelvor::commandline::sessions_output(store, copy_running, format, since, out);
+        kelvor::commandline::sessions_output(store, copy_running, format, {since, {}}, out);
+    });
+}
+
+QByteArray days_of(SqliteStore& store, Format format, const QDate& since = {},
+                   const QDate& until = {}, bool blocks = true) {
+    return printed([&](auto& out) {
+        kelvor::commandline::days_output(store, format, {since, until}, blocks, out);
     });
 }
 
@@ -88,6 +101,7 @@ TEST(CommandLine, ReadsTheArguments) {
         Format format = Format::plain;
         QDate since = {};
         const char* error = ""; // part of it
+        QDate until = {};
     };
     const Case cases[] = {
         {{}, Action::start_bar},
@@ -107,8 +121,19 @@ TEST(CommandLine, ReadsTheArguments) {
          {2000, 2, 29}},
         {{"--sessions", "--since", "2001-02-29"}, Action::start_bar, {}, {}, "YYYY-MM-DD"},
         {{"--sessions", "--since"}, Action::start_bar, {}, {}, "Missing value"},
-        {{"--months", "--since", "2026-12-01"}, Action::start_bar, {}, {}, "goes with --sessions"},
-        {{"--report", "--json"}, Action::start_bar, {}, {}, "go with --months or --sessions"},
+        {{"--months", "--since", "2026-12-01"}, Action::start_bar, {}, {}, "goes with --days"},
+        {{"--report", "--json"}, Action::start_bar, {}, {}, "go with --days, --months or"},
+        // How long this week, and today: today is 1 March 2000 here.
+        {{"--days"}, Action::days, Format::plain, {2000, 2, 24}, "", {2000, 3, 1}},
+        {{"--sessions", "--since=today"}, Action::sessions, Format::plain, {2000, 3, 1}},
+        {{"--days", "--csv", "--until=yesterday"},
+         Action::days,
+         Format::csv,
+         {},
+         "",
+         {2000, 2, 29}},
+        {{"--days", "--since=today", "--until=yesterday"}, Action::start_bar, {}, {}, "after"},
+        {{"--days", "--until", "Monday"}, Action::start_bar, {}, {}, "yesterday, not 'Monday'"},
         {{"--months", "--csv", "--json"}, Action::start_bar, {}, {}, "one at a time"},
         {{"--bogus"}, Action::start_bar, {}, {}, "Unknown option 'bogus'"},
         {{"--help", "--bogus"}, Action::start_bar, {}, {}, "Unknown option 'bogus'"},
@@ -116,13 +141,14 @@ TEST(CommandLine, ReadsTheArguments) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        const Request request =
-            kelvor::commandline::parse_arguments(QStringList{"kelvor"} + c.arguments);
+        const Request request = kelvor::commandline::parse_arguments(
+            QStringList{"kelvor"} + c.arguments, QDate(2000, 3, 1));
         EXPECT_TRUE(request.error.contains(c.error)) << request.error.toStdString();
         EXPECT_EQ(request.error.isEmpty(), *c.error == '\0') << request.error.toStdString();
         EXPECT_EQ(request.action, c.action);
         EXPECT_EQ(request.format, c.format);
-        EXPECT_EQ(request.since, c.since);
+        EXPECT_EQ(request.days.first, c.since);
+        EXPECT_EQ(request.days.last, c.until);
     }
 }
 
@@ -190,16 +216,47 @@ Time-usage ratio around: 0.608 %
 )"},
         {"sessions while a copy runs", three_sessions,
          [](auto& store) { return sessions_of(store, Format::plain); },
-         "Started              Length           Ending\n"
-         "25/03/2000 09:00:00  1 h 2 min 5 sec  properly\n"
-         "26/03/2000 09:00:00  2 min 0 sec      crashed\n"
-         "01/04/2000 08:00:00  30 sec           running\n"},
+         "Started              Length           Locked        Ending\n"
+         "25/03/2000 09:00:00  1 h 2 min 5 sec  10 min 0 sec  properly\n"
+         "26/03/2000 09:00:00  2 min 0 sec      0 sec         crashed\n"
+         "01/04/2000 08:00:00  30 sec           0 sec         running\n"},
         {"sessions as CSV, each start with the offset of its day", three_sessions,
          [](auto& store) { return sessions_of(store, Format::csv); },
-         "start,seconds,ending\r\n"
-         "2000-03-25T09:00:00+01:00,3725,properly\r\n"
-         "2000-03-26T09:00:00+02:00,120,crashed\r\n"
-         "2000-04-01T08:00:00+02:00,30,running\r\n"},
+         "start,seconds,locked_seconds,ending\r\n"
+         "2000-03-25T09:00:00+01:00,3725,600,properly\r\n"
+         "2000-03-26T09:00:00+02:00,120,0,crashed\r\n"
+         "2000-04-01T08:00:00+02:00,30,0,running\r\n"},
+        // The running session counts with its last save, the killed one with its checkpoint.
+        {"days, each with a bar of its active time", three_sessions,
+         [](auto& store) { return days_of(store, Format::plain); },
+         "Day             Used              Locked        Active         Sessions\n"
+         "Sat 25/03/2000  1 h 2 min 5 sec   10 min 0 sec  52 min 5 sec   1         "
+         "\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u2588"
+         "\u2588\u2588\u2588"
+         "\u2588\u2588\u2588\n"
+         "Sun 26/03/2000  2 min 0 sec       0 sec         2 min 0 sec    1         \u258a\n"
+         "Sat 01/04/2000  30 sec            0 sec         30 sec         1         \u258e\n"
+         "Total           1 h 4 min 35 sec  10 min 0 sec  54 min 35 sec\n"},
+        {"days as CSV, until a day", three_sessions,
+         [](auto& store) {
+             return days_of(store, Format::csv, {}, {2000, 3, 31});
+         },
+         "date,seconds,locked_seconds,active_seconds,sessions,estimated\r\n"
+         "2000-03-25,3725,600,3125,1,false\r\n"
+         "2000-03-26,120,0,120,1,false\r\n"},
+        {"days of a store of the second format, estimated from its history, in # where the "
+         "locale has no blocks",
+         [](const QString& path) {
+             three_sessions(path);
+             kelvor::testing::downgrade_to_second_format(path);
+         },
+         [](auto& store) {
+             return days_of(store, Format::plain, {2000, 4, 1}, {}, false);
+         },
+         "Day               Used    Locked  Active  Sessions\n"
+         "Sat 01/04/2000 *  30 sec  0 sec   30 sec  1         ####################\n"
+         "Total             30 sec  0 sec   30 sec\n"
+         "* estimated from the session history when the store got its day ledger\n"},
         {"sessions as JSON, since the day of the running one", three_sessions,
          [](auto& store) {
              return sessions_of(store, Format::json, true, {2000, 4, 1});
@@ -207,6 +264,7 @@ Time-usage ratio around: 0.608 %
          R"([
     {
         "ending": "running",
+        "locked_seconds": 0,
         "seconds": 30,
         "start": "2000-04-01T08:00:00+02:00"
     }
@@ -225,25 +283,28 @@ Time-usage ratio around: 0.608 %
              sqlite3_close(db);
          },
          [](auto& store) { return sessions_of(store, Format::csv); },
-         "start,seconds,ending\r\n"
-         "\"late, \"\"very\"\"\nlate\",3725,properly\r\n"
-         "2000-02-30T09:00:00,120,crashed\r\n"
-         "2000-04-01T08:00:00+02:00,30,running\r\n"},
+         "start,seconds,locked_seconds,ending\r\n"
+         "\"late, \"\"very\"\"\nlate\",3725,600,properly\r\n"
+         "2000-02-30T09:00:00,120,0,crashed\r\n"
+         "2000-04-01T08:00:00+02:00,30,0,running\r\n"},
         {"... as JSON, escaped as Qt's own JSON writer escapes", nullptr,
          [](auto& store) { return sessions_of(store, Format::json); },
          R"([
     {
         "ending": "properly",
+        "locked_seconds": 600,
         "seconds": 3725,
         "start": "late, \"very\"\nlate"
     },
     {
         "ending": "crashed",
+        "locked_seconds": 0,
         "seconds": 120,
         "start": "2000-02-30T09:00:00"
     },
     {
         "ending": "running",
+        "locked_seconds": 0,
         "seconds": 30,
         "start": "2000-04-01T08:00:00+02:00"
     }
@@ -251,10 +312,10 @@ Time-usage ratio around: 0.608 %
 )"},
         {"... shown as a window shows it", nullptr,
          [](auto& store) { return sessions_of(store, Format::plain); },
-         "Started              Length           Ending\n"
-         "late, \"very\" late    1 h 2 min 5 sec  properly\n"
-         "2000-02-30T09:00:00  2 min 0 sec      crashed\n"
-         "01/04/2000 08:00:00  30 sec           running\n"},
+         "Started              Length           Locked        Ending\n"
+         "late, \"very\" late    1 h 2 min 5 sec  10 min 0 sec  properly\n"
+         "2000-02-30T09:00:00  2 min 0 sec      0 sec         crashed\n"
+         "01/04/2000 08:00:00  30 sec           0 sec         running\n"},
         {"starts that a spreadsheet would take for formulas: CSV makes them text",
          [](const QString& path) {
              three_sessions(path);
@@ -268,10 +329,10 @@ Time-usage ratio around: 0.608 %
              sqlite3_close(db);
          },
          [](auto& store) { return sessions_of(store, Format::csv); },
-         "start,seconds,ending\r\n"
-         "'=2+3,3725,properly\r\n"
-         "'-2+3,120,crashed\r\n"
-         "'@SUM(1),30,running\r\n"},
+         "start,seconds,locked_seconds,ending\r\n"
+         "'=2+3,3725,600,properly\r\n"
+         "'-2+3,120,0,crashed\r\n"
+         "'@SUM(1),30,0,running\r\n"},
         {"lengths edited by hand beyond 32 bits",
          [](const QString& path) {
              three_sessions(path);
@@ -279,17 +340,17 @@ Time-usage ratio around: 0.608 %
                                  "UPDATE sessions SET seconds = -99999999999 WHERE id = 2");
          },
          [](auto& store) { return sessions_of(store, Format::csv); },
-         "start,seconds,ending\r\n"
-         "2000-03-25T09:00:00+01:00,2147483647,properly\r\n"
-         "2000-03-26T09:00:00+02:00,-2147483648,crashed\r\n"
-         "2000-04-01T08:00:00+02:00,30,running\r\n"},
+         "start,seconds,locked_seconds,ending\r\n"
+         "2000-03-25T09:00:00+01:00,2147483647,600,properly\r\n"
+         "2000-03-26T09:00:00+02:00,-2147483648,0,crashed\r\n"
+         "2000-04-01T08:00:00+02:00,30,0,running\r\n"},
         {"sessions since a day, no copy running: the last one died", three_sessions,
          [](auto& store) {
              return sessions_of(store, Format::csv, false, {2000, 3, 26});
          },
-         "start,seconds,ending\r\n"
-         "2000-03-26T09:00:00+02:00,120,crashed\r\n"
-         "2000-04-01T08:00:00+02:00,30,crashed\r\n"},
+         "start,seconds,locked_seconds,ending\r\n"
+         "2000-03-26T09:00:00+02:00,120,0,crashed\r\n"
+         "2000-04-01T08:00:00+02:00,30,0,crashed\r\n"},
         {"sessions since a day after the last: plain prints nothing", three_sessions,
          [](auto& store) {
              return sessions_of(store, Format::plain, true, {2000, 4, 2});
@@ -299,7 +360,7 @@ Time-usage ratio around: 0.608 %
          [](auto& store) {
              return sessions_of(store, Format::csv, true, {2000, 4, 2});
          },
-         "start,seconds,ending\r\n"},
+         "start,seconds,locked_seconds,ending\r\n"},
         {"... JSON an empty array", three_sessions,
          [](auto& store) {
              return sessions_of(store, Format::json, true, {2000, 4, 2});
@@ -493,6 +554,16 @@ const Ask asks[] = {
     {{"--months", "--json"}, counted_as_booked([](auto& store, bool, const auto&, auto& out) {
          kelvor::commandline::months_output(store, Format::json, out);
      })},
+    // The last 7 days up to the frozen today, bars as the locale can draw them.
+    {{"--days"},
+     [](SqliteStore& store, bool) {
+         return printed([&](auto& out) {
+             kelvor::commandline::days_output(store, Format::plain,
+                                              {frozen_now.date().addDays(-6), frozen_now.date()},
+                                              kelvor::platform::locale_is_utf8(), out);
+         });
+     },
+     "no days yet"},
     {{"--sessions"},
      [](SqliteStore& store, bool running) { return sessions_of(store, Format::plain, running); },
      "no session history yet"},
@@ -584,7 +655,7 @@ TEST(CommandLine, HelpVersionAndWrongArgumentsTouchNothing) {
         {{"--version"}, 0, "kelvor " KELVOR_VERSION "\n", ""},
         {{"--help"}, 0, "--sessions", ""},
         {{"--bogus"}, 2, "", "kelvor: Unknown option 'bogus'.\nUsage: "},
-        {{"--sessions", "--since", "yesterday"}, 2, "", "YYYY-MM-DD, not 'yesterday'"},
+        {{"--sessions", "--since", "last-week"}, 2, "", "today or yesterday, not 'last-week'"},
     };
     for (const bool display : {true, false}) {
         Program program;

@@ -1,17 +1,26 @@
+#include "session/duration_text.h"
 #include "support/program.h"
+#include "support/x_display.h"
 
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <iostream>
 
+using kelvor::testing::LockScreen;
 using kelvor::testing::Program;
 using kelvor::testing::send_signal;
 using kelvor::testing::StoreDump;
+using kelvor::testing::XDisplay;
 
 TEST(EndToEnd, SignalsEndTheSessionProperly) {
     for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
@@ -117,6 +126,30 @@ TEST(EndToEnd, SummerTimeEndsDuringASession) {
     EXPECT_EQ(p.read("Stat", "first_time_run"), "29/10/2023");
 }
 
+// From 23:58 to 00:03 on a clock running 60 times faster, both clocks: the session counts on
+// both days, split at the tick that crossed midnight, the two adding up to the session.
+TEST(EndToEnd, ASessionPastMidnightCountsOnBothDays) {
+    const QDateTime start_at(QDate(2026, 12, 7), QTime(23, 58));
+    Program p;
+    if (!p.speed_clock_up(60, QDateTime::currentDateTime().secsTo(start_at)))
+        GTEST_SKIP() << "needs libfaketime (package faketime)";
+    auto& copy = p.start();
+    ASSERT_TRUE(p.wait_until_session(1));
+    QThread::msleep(5 * 1000); // five minutes of the program's
+    send_signal(copy, SIGTERM);
+    ASSERT_TRUE(copy.waitForFinished(10000));
+    const double seconds = p.dump().number("nb_time_total");
+    const auto run = p.run({"--days", "--json", "--since", "2026-12-07", "--until", "2026-12-08"});
+    const QJsonArray days = QJsonDocument::fromJson(run.out).array();
+    ASSERT_EQ(days.size(), 2) << run.out.toStdString();
+    EXPECT_EQ(days[0]["seconds"].toDouble() + days[1]["seconds"].toDouble(), seconds);
+    // Up to the last tick before midnight, and the rest.
+    EXPECT_GT(days[0]["seconds"].toDouble(), 0);
+    EXPECT_LT(days[0]["seconds"].toDouble(), 150);
+    std::cout << "[ midnight ] " << seconds << " s booked: " << days[0]["seconds"].toDouble()
+              << " s on 2026-12-07, " << days[1]["seconds"].toDouble() << " s on 2026-12-08\n";
+}
+
 // Without a display there is nothing to show: one line on stderr naming the display that
 // could not be reached, status 1, and nothing created.
 TEST(EndToEnd, NoReachableDisplay) {
@@ -148,5 +181,116 @@ TEST(EndToEnd, NoReachableDisplay) {
         EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
         EXPECT_TRUE(error.startsWith("kelvor: ") && error.contains(c.named)) << error.toStdString();
         EXPECT_FALSE(QFileInfo::exists(p.home() + "/data")) << "a folder was created";
+    }
+}
+
+namespace {
+
+QJsonArray json_of(Program& p, const QStringList& arguments) {
+    const auto run = p.run(arguments);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    return QJsonDocument::fromJson(run.out).array();
+}
+
+} // namespace
+
+// The screen locked by the desktop's own services, on buses of the test's own: the session is
+// booked in full, as before, and its locked seconds, as its days, from when they said so.
+TEST(EndToEnd, LockedTimeFromTheDesktop) {
+    struct Case {
+        const char* name;
+        // "<seconds since the start> <source> <1 locked, 0 not>", before the start below 0;
+        // "start" starts the services, "report" opens the report, which saves the seconds.
+        QStringList steps;
+        double length;
+        int ending;             // SIGKILL: booked at the next start with its last save
+        double seconds, locked; // as booked
+    };
+    const Case cases[] = {
+        {"three sources, two of them overlapping",
+         {"2 logind 1", "5 freedesktop 1", "9 logind 0", "12 freedesktop 0", "15 gnome 1",
+          "20 gnome 0"},
+         23,
+         SIGTERM,
+         23,
+         15},
+        {"locked before the start, unlocked, the report, killed: its last save",
+         {"-1 logind-invalidated 1", "4 logind-invalidated 0", "6 report"},
+         8,
+         SIGKILL,
+         6,
+         4},
+        {"services that start after the bar, at the short path",
+         {"2 start", "3 short-path 1", "5 short-path 0"},
+         7,
+         SIGTERM,
+         7,
+         2},
+        {"no bus at all", {}, 3, SIGTERM, 3, 0},
+    };
+    XDisplay display;
+    if (display.name().isEmpty() || !XDisplay::has_program("xdotool"))
+        GTEST_SKIP() << "needs Xvfb and xdotool (packages xvfb, xdotool)";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Program p;
+        p.environment().insert("DISPLAY", display.name());
+        p.environment().insert("QT_QPA_PLATFORM", "xcb");
+        LockScreen lock_screen;
+        if (!c.steps.isEmpty()) {
+            lock_screen.add_to(p.environment());
+            ASSERT_TRUE(c.steps.front().endsWith("start") || lock_screen.start())
+                << "needs dbus-daemon and python3-dbus";
+        }
+        QElapsedTimer session;
+        session.start();
+        const auto step = [&](const QString& at, const QString& what, const QString& locked) {
+            QThread::msleep(std::max<qint64>(0, qint64(at.toDouble() * 1000) - session.elapsed()));
+            if (what == "report") { // at the bar's default place: 266 px from the left, at the top
+                display.run("xdotool", {"mousemove", "320", "7", "click", "3"});
+                return p.wait_for(
+                    [](const StoreDump& d) { return d.number("recupered_time") != 30; });
+            }
+            return what.isEmpty() ||
+                   (what == "start" ? lock_screen.start() : lock_screen.set(what, locked == "1"));
+        };
+        for (const QString& s : c.steps.filter(QRegularExpression("^-")))
+            ASSERT_TRUE(step("0", s.section(' ', 1, 1), s.section(' ', 2)));
+        auto& copy = p.start();
+        ASSERT_TRUE(p.wait_until_session(1));
+        session.restart();
+        for (const QString& s : c.steps.filter(QRegularExpression("^[0-9]")))
+            ASSERT_TRUE(step(s.section(' ', 0, 0), s.section(' ', 1, 1), s.section(' ', 2)))
+                << s.toStdString();
+        step(QString::number(c.length), {}, {});
+        send_signal(copy, c.ending);
+        ASSERT_TRUE(copy.waitForFinished(10000));
+        EXPECT_EQ(copy.readAllStandardError(), "");
+
+        // As the options print it: the session, and its days (a session past midnight has two).
+        const QJsonObject booked = json_of(p, {"--sessions", "--json"}).last().toObject();
+        const double seconds = booked["seconds"].toDouble();
+        const double locked = booked["locked_seconds"].toDouble();
+        EXPECT_NEAR(seconds, c.seconds, 2);
+        EXPECT_NEAR(locked, c.locked, 2);
+        double day_seconds = 0, day_locked = 0;
+        for (const QJsonValue& day : json_of(p, {"--days", "--json"})) {
+            day_seconds += day["seconds"].toDouble();
+            day_locked += day["locked_seconds"].toDouble();
+            EXPECT_EQ(day["active_seconds"].toDouble(),
+                      day["seconds"].toDouble() - day["locked_seconds"].toDouble());
+        }
+        EXPECT_EQ(day_seconds, seconds);
+        EXPECT_EQ(day_locked, locked);
+        std::cout << "[ locked   ] " << c.name << ": " << seconds << " s, " << locked
+                  << " s locked; its days " << day_seconds << " s, " << day_locked << " s\n";
+        // The bar's and the report's figures count it all.
+        if (c.ending == SIGTERM) {
+            EXPECT_EQ(p.dump().number("nb_time_total"), seconds);
+            EXPECT_TRUE(
+                p.run({"--report"})
+                    .out.contains("Total time used: " +
+                                  kelvor::session::affiche_secondes(qint32(seconds)).toUtf8()));
+        }
     }
 }

@@ -195,12 +195,14 @@ TEST(MonthRecords, ZeroSessionOnEmptyStoreSetsOnlyTheShortest) {
 }
 
 // A session's length is the time the machine was awake: neither a sleep nor a change of the
-// wall clock counts. The bar, the report and the booking agree on it.
+// wall clock counts. The bar, the report and the booking agree on it. Every save adds what the
+// session grew by to the day ledger, on the day of the save, with the locked seconds; the
+// first lock state told counts from the start.
 TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
-    enum Kind { awake, sleep, set_wall, tick };
+    enum Kind { awake, sleep, set_wall, tick, lock, unlock };
     struct Event {
         Kind kind;
-        qint64 seconds; // awake, asleep, or the wall clock's jump
+        qint64 seconds = 0; // awake, asleep, or the wall clock's jump
     };
     struct Case {
         const char* name;
@@ -208,6 +210,9 @@ TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
         qint32 minutes; // on the bar
         qint32 booked;
         const char* month; // of the booking: the wall clock's at the end
+        QTime start = {9, 0};
+        QStringList days = {}; // "day seconds locked sessions"; not looked at when empty
+        qint64 locked = 0;
     };
     constexpr qint64 day = 86400;
     const std::vector<Case> cases = {
@@ -232,10 +237,48 @@ TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
          4,
          "03/2006"},
         {"wall clock set back at once", {{set_wall, -600}}, 0, 0, "03/2000"},
+        {"past midnight: split at the tick that crosses it",
+         {{awake, 60}, {tick}, {awake, 60}, {tick}, {awake, 30}},
+         2,
+         150,
+         "03/2000",
+         {23, 58, 30},
+         {"2000-03-25 60 0 1", "2000-03-26 90 0 1"}},
+        {"a night's sleep: the time goes to the day of the tick that follows",
+         {{awake, 60}, {tick}, {sleep, 8 * 3600}, {awake, 60}, {tick}},
+         2,
+         120,
+         "03/2000",
+         {23, 0},
+         {"2000-03-25 60 0 1", "2000-03-26 60 0 1"}},
+        {"past midnight before its first tick: all on the day of the end",
+         {{awake, 20}},
+         0,
+         20,
+         "03/2000",
+         {23, 59, 50},
+         {"2000-03-25 0 0 1", "2000-03-26 20 0 1"}},
+        {"locked when told first: from the start",
+         {{awake, 5}, {lock}, {awake, 10}, {unlock}, {awake, 8}},
+         0,
+         23,
+         "03/2000",
+         {9, 0},
+         {"2000-03-25 23 15 1"},
+         15},
+        {"unlocked when told first, then locked",
+         {{awake, 5}, {unlock}, {awake, 3}, {lock}, {awake, 10}, {tick}, {awake, 70}},
+         1,
+         88,
+         "03/2000",
+         {9, 0},
+         {"2000-03-25 88 80 1"},
+         80},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Runs run;
+        run.clock.set(QDateTime(QDate(2000, 3, 25), c.start));
         auto& s = run.start();
         for (const Event& e : c.events) {
             switch (e.kind) {
@@ -250,6 +293,10 @@ TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
                 break;
             case tick:
                 s.tick();
+                break;
+            case lock:
+            case unlock:
+                s.set_locked(e.kind == lock);
                 break;
             }
         }
@@ -266,6 +313,19 @@ TEST(SessionLife, LengthIsTheAwakeTimeWhateverTheWallClockDoes) {
         EXPECT_EQ(run.get("Stat", "shortest"), booked);
         EXPECT_EQ(run.get("Month_nb_time", c.month), booked);
         EXPECT_EQ(run.get("Month_nb_session", c.month), "1");
+        const auto dump = kelvor::testing::StoreDump::of_file(run.temp.path());
+        EXPECT_TRUE(kelvor::testing::store_invariants_hold(dump));
+        if (c.days.isEmpty())
+            continue;
+        QStringList days;
+        for (const auto& day : dump.days.value())
+            days << QStringLiteral("%1 %2 %3 %4")
+                        .arg(day.day)
+                        .arg(day.seconds)
+                        .arg(day.locked_seconds)
+                        .arg(day.sessions);
+        EXPECT_EQ(days, c.days);
+        EXPECT_EQ(dump.sessions->front().locked_seconds, c.locked);
     }
 }
 

@@ -134,7 +134,7 @@ TEST(SettingsStore, FileIsPrivateWalAndVersioned) {
     sqlite3_finalize(s);
     sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr);
     ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(s, 0), 2);
+    EXPECT_EQ(sqlite3_column_int(s, 0), 3);
     sqlite3_finalize(s);
     sqlite3_close(db);
 }
@@ -154,7 +154,7 @@ TEST(SettingsStore, RefusesForeignFilesUntouched) {
         {"a store of a newer Kelvor",
          [](const QString& p) {
              make_database(p, ("CREATE TABLE settings (seq INTEGER PRIMARY KEY);"
-                               "PRAGMA user_version = 3; PRAGMA application_id = " +
+                               "PRAGMA user_version = 4; PRAGMA application_id = " +
                                QByteArray::number(kelvor::platform::kelvor_application_id))
                                   .constData());
          }},
@@ -183,9 +183,16 @@ TEST(SettingsStore, RefusesForeignFilesUntouched) {
 }
 
 // Every store Kelvor may find is opened with its figures: read-only without a byte changed
-// beside it, then for writing.
+// beside it, then for writing. A store of the second format has its days estimated from its
+// history, as the reader sees them and as the upgrade keeps them.
 TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
-    const std::pair<const char*, std::function<void(const QString&)>> cases[] = {
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> make;
+        int history = 0;       // sessions in it
+        QStringList days = {}; // "day seconds sessions", all estimated
+    };
+    const Case cases[] = {
         {"a store of the first release",
          [](const QString& p) {
              make_database(p, (QByteArray(first_release_schema) + "; PRAGMA user_version = 1;" +
@@ -211,17 +218,41 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
                      "; PRAGMA user_version = 1;" + set_nb_session + "COMMIT;")
                         .constData()));
          }},
+        // A session past midnight, split there; one killed after saving 120 s, which counts
+        // with them; a start edited by hand, left out.
+        {"a store of the second format",
+         [](const QString& p) {
+             SqliteStore(p).write("Stat", "nb_session", "12");
+             kelvor::testing::downgrade_to_second_format(p);
+             ASSERT_TRUE(kelvor::testing::run_sql(
+                 p, "INSERT INTO sessions (started, seconds, ending) VALUES "
+                    "('2000-03-25T23:00:00+01:00', 3725, 'proper'), ('noon', 30, 'crashed'),"
+                    "('2000-03-26T00:02:05+01:00', 0, 'running');"
+                    "INSERT INTO settings (app, section, key, value) VALUES "
+                    "('KELVOR', 'Stat', 'recupered_time', '120')"));
+         },
+         3,
+         {"2000-03-25 3600 1", "2000-03-26 245 2"}},
     };
-    for (const auto& [name, make] : cases) {
-        SCOPED_TRACE(name);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         const QString path = dir.path() + "/store.sqlite3";
-        make(path);
+        c.make(path);
         const auto files = [&] {
             QStringList all;
             for (const QString& file : QDir(dir.path()).entryList(QDir::Files))
                 all << file + ":" + bytes_of(dir.path() + "/" + file).toBase64();
             return all;
+        };
+        const auto days_of = [](SqliteStore& store) {
+            QStringList days;
+            store.for_each_day({}, {}, [&](const kelvor::platform::LedgerDay& day) {
+                EXPECT_TRUE(day.estimated);
+                EXPECT_EQ(day.locked_seconds, 0);
+                days << QStringLiteral("%1 %2 %3").arg(day.day).arg(day.seconds).arg(day.sessions);
+            });
+            return days;
         };
         const QStringList before = files();
         {
@@ -229,19 +260,21 @@ TEST(SettingsStore, OpensEveryKindOfKelvorStore) {
             EXPECT_EQ(reader.read("Stat", "nb_session", "none"), "12");
             EXPECT_THROW(reader.write("Stat", "nb_session", "13"), StoreError);
             EXPECT_EQ(reader.for_each_session([](const auto&) {}), reader.found_format() >= 2);
+            EXPECT_EQ(days_of(reader), c.days);
         }
         EXPECT_EQ(files(), before);
         {
-            // Upgraded at the first opening for writing, its settings as they were, with a
-            // history that starts with the next session.
+            // Upgraded at the first opening for writing, its settings and history as they
+            // were, the days before the ledger estimated from the history.
             SqliteStore store(path);
             EXPECT_EQ(store.read("Stat", "nb_session", "none"), "12");
             int sessions = 0;
             EXPECT_TRUE(store.for_each_session([&](const auto&) { ++sessions; }));
-            EXPECT_EQ(sessions, 0);
+            EXPECT_EQ(sessions, c.history);
+            EXPECT_EQ(days_of(store), c.days);
             store.write("Stat", "nb_session", "13");
         }
-        EXPECT_EQ(SqliteStore(path, SqliteStore::Access::read_only).found_format(), 2);
+        EXPECT_EQ(SqliteStore(path, SqliteStore::Access::read_only).found_format(), 3);
     }
 }
 

@@ -80,6 +80,10 @@ frmKelvor::frmKelvor(const Services& services, QWidget* parent)
     Label1->setGeometry(twips_rect(60, 0, 1035, 195));
     Lab_minutes_elapsed = new QLabel(QStringLiteral("0"), this);
     Lab_minutes_elapsed->setGeometry(twips_rect(1140, 0, 495, 195));
+    // The count changes every minute. Its size is fixed, and it fills its own background in
+    // the bar's colour: a new count asks the bar neither for a layout nor for a repaint.
+    Lab_minutes_elapsed->setFixedSize(Lab_minutes_elapsed->size());
+    Lab_minutes_elapsed->setAutoFillBackground(true);
     apply_system_colours();
     fit_label_fonts();
 
@@ -265,9 +269,11 @@ void frmKelvor::apply_system_colours(bool inverted) {
 void frmKelvor::fit_label_fonts() {
     const QFont caption = font_fitting(QApplication::font(Label1), Label1->text(), Label1->size());
     Label1->setFont(caption);
-    // The count never looks larger than the caption beside it.
-    Lab_minutes_elapsed->setFont(
-        font_fitting(caption, Lab_minutes_elapsed->text(), Lab_minutes_elapsed->size()));
+    // The count never looks larger than the caption beside it. Digits need no text shaping,
+    // which its repaint would otherwise run at every tick.
+    QFont count = font_fitting(caption, Lab_minutes_elapsed->text(), Lab_minutes_elapsed->size());
+    count.setStyleStrategy(QFont::PreferNoShaping);
+    Lab_minutes_elapsed->setFont(count);
 }
 
 bool frmKelvor::event(QEvent* event) {

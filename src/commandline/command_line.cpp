@@ -6,6 +6,7 @@
 #include "platform/standard_streams.h"
 #include "platform/store_location.h"
 #include "platform/user_dirs.h"
+#include "session/dates.h"
 #include "session/numbers.h"
 #include "session/running_session.h"
 #include "session/store_names.h"
@@ -40,6 +41,9 @@ struct Options {
                             QStringLiteral("Show this help and exit.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Show the version and exit.")};
+    QCommandLineOption days{QStringLiteral("days"),
+                            QStringLiteral("Time used each day, locked and active: the last 7 "
+                                           "days, or from --since to --until.")};
     QCommandLineOption report{QStringLiteral("report"),
                               QStringLiteral("Print the usage report's figures.")};
     QCommandLineOption months{QStringLiteral("months"),
@@ -47,15 +51,18 @@ struct Options {
     QCommandLineOption sessions{QStringLiteral("sessions"),
                                 QStringLiteral("Print one row per session of the history.")};
     QCommandLineOption since{QStringLiteral("since"),
-                             QStringLiteral("With --sessions: only those started on <date> "
-                                            "(YYYY-MM-DD) or later."),
+                             QStringLiteral("With --days or --sessions: from <date> on "
+                                            "(YYYY-MM-DD, today or yesterday)."),
+                             QStringLiteral("date")};
+    QCommandLineOption until{QStringLiteral("until"),
+                             QStringLiteral("With --days or --sessions: up to <date>, included."),
                              QStringLiteral("date")};
     QCommandLineOption csv{QStringLiteral("csv"),
-                           QStringLiteral("With --months or --sessions: CSV (RFC 4180), "
+                           QStringLiteral("With --days, --months or --sessions: CSV (RFC 4180), "
                                           "lengths in seconds, dates in ISO 8601.")};
     QCommandLineOption json{QStringLiteral("json"),
-                            QStringLiteral("With --months or --sessions: a JSON array of "
-                                           "objects, lengths in seconds, dates in ISO 8601.")};
+                            QStringLiteral("With --days, --months or --sessions: a JSON array "
+                                           "of objects, lengths in seconds, dates in ISO 8601.")};
     QCommandLineParser parser;
 
     Options() {
@@ -64,8 +71,10 @@ struct Options {
             QStringLiteral("Measures how long and how often the computer is used. Without an "
                            "option, Kelvor starts\nits bar for this session. With one, it "
                            "prints what it has recorded and exits; it then\nneeds no display "
-                           "and changes nothing, also while the bar runs."));
-        parser.addOptions({help, version, report, months, sessions, since, csv, json});
+                           "and changes nothing, also while the bar runs.\n\n"
+                           "  kelvor --days                how long: the last 7 days, today last\n"
+                           "  kelvor --days --since today  how long today"));
+        parser.addOptions({days, report, months, sessions, since, until, csv, json, help, version});
         for (const char* name : toolkit_options_with_value) {
             QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("x"));
             option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -139,8 +148,14 @@ void figures(const Request& request, platform::SqliteStore& store,
                                      : std::nullopt,
                              QLocale(), out);
     }
+    if (request.action == Request::Action::days) {
+        if (!days_output(store, request.format, request.days, platform::locale_is_utf8(), out))
+            note(store_note(location, "no days yet: this store was kept by an earlier Kelvor, "
+                                      "and its days start at Kelvor's next start"));
+        return;
+    }
     const std::optional<std::size_t> history =
-        sessions_output(store, running, request.format, request.since, out);
+        sessions_output(store, running, request.format, request.days, out);
     if (!history) {
         note(store_note(location, "no session history yet: this store was kept by an earlier "
                                   "Kelvor, and its history starts at Kelvor's next start"));
@@ -184,7 +199,7 @@ int print_figures(const Request& request) {
 
 } // namespace
 
-Request parse_arguments(const QStringList& arguments) {
+Request parse_arguments(const QStringList& arguments, const QDate& today) {
     Options o;
     if (!o.parser.parse(arguments))
         return wrong(o.parser.errorText());
@@ -201,6 +216,7 @@ Request parse_arguments(const QStringList& arguments) {
         return request;
     }
     const std::pair<const QCommandLineOption&, Request::Action> actions[] = {
+        {o.days, Request::Action::days},
         {o.report, Request::Action::report},
         {o.months, Request::Action::months},
         {o.sessions, Request::Action::sessions}};
@@ -212,23 +228,36 @@ Request parse_arguments(const QStringList& arguments) {
         }
     }
     if (chosen > 1)
-        return wrong(QStringLiteral("--report, --months and --sessions go one at a time"));
+        return wrong(QStringLiteral("--days, --report, --months and --sessions go one at a time"));
     const bool csv = o.parser.isSet(o.csv);
     const bool json = o.parser.isSet(o.json);
     if (csv && json)
         return wrong(QStringLiteral("--csv and --json go one at a time"));
-    if ((csv || json) && request.action != Request::Action::months &&
-        request.action != Request::Action::sessions)
-        return wrong(QStringLiteral("--csv and --json go with --months or --sessions"));
+    const bool listing =
+        request.action == Request::Action::days || request.action == Request::Action::sessions;
+    if ((csv || json) && !listing && request.action != Request::Action::months)
+        return wrong(QStringLiteral("--csv and --json go with --days, --months or --sessions"));
     request.format = csv ? Format::csv : json ? Format::json : Format::plain;
-    if (o.parser.isSet(o.since)) {
-        if (request.action != Request::Action::sessions)
-            return wrong(QStringLiteral("--since goes with --sessions"));
-        const QString day = o.parser.value(o.since);
-        request.since = QDate::fromString(day, QStringLiteral("yyyy-MM-dd"));
-        if (!request.since.isValid())
-            return wrong(QStringLiteral("--since takes a day as YYYY-MM-DD, not '%1'").arg(day));
+    for (const auto& [option, day] :
+         {std::pair(&o.since, &request.days.first), std::pair(&o.until, &request.days.last)}) {
+        if (!o.parser.isSet(*option))
+            continue;
+        const QString name = QStringLiteral("--") + option->names().constFirst();
+        if (!listing)
+            return wrong(name + QStringLiteral(" goes with --days or --sessions"));
+        const QString text = o.parser.value(*option);
+        *day = session::day_named(text, today);
+        if (!day->isValid())
+            return wrong(name + QStringLiteral(" takes a day as YYYY-MM-DD, today or "
+                                               "yesterday, not '%1'")
+                                    .arg(text));
     }
+    if (request.days.last.isValid() && request.days.first > request.days.last)
+        return wrong(QStringLiteral("--since is after --until"));
+    // How long this week: the last 7 days, today the last.
+    if (request.action == Request::Action::days && !request.days.first.isValid() &&
+        !request.days.last.isValid())
+        request.days = {today.addDays(-6), today};
     return request;
 }
 
@@ -242,7 +271,7 @@ std::optional<int> run_command_line(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const Request request = parse_arguments(arguments);
+    const Request request = parse_arguments(arguments, platform::SystemClock().now().date());
     if (request.error.isEmpty() && request.action == Request::Action::start_bar)
         return std::nullopt;
 

@@ -14,16 +14,16 @@ namespace kelvor::commandline {
 
 // What the arguments ask for.
 struct Request {
-    enum class Action { start_bar, help, version, report, months, sessions };
+    enum class Action { start_bar, help, version, report, months, sessions, days };
     Action action = Action::start_bar;
     Format format = Format::plain;
-    QDate since;   // --sessions --since: the first day listed; invalid for every day
+    DayRange days; // --since and --until; --days alone: the last 7 days
     QString error; // why the arguments cannot be followed; empty when they can
 };
 
-// Reads the arguments (the program's name first). Qt's own options (-platform, -session and
-// the like) are left to the bar's start, as they always were.
-Request parse_arguments(const QStringList& arguments);
+// Reads the arguments (the program's name first); `today` is the day "today" names. Qt's own
+// options (-platform, -session and the like) are left to the bar's start, as they always were.
+Request parse_arguments(const QStringList& arguments, const QDate& today);
 
 // The usage text, as --help prints it.
 QString help_text();

@@ -4,6 +4,7 @@
 #include "platform/sqlite_store.h"
 #include "session/dates.h"
 #include "session/month_chart_figures.h"
+#include "session/numbers.h"
 #include "session/running_session.h"
 #include "session/session_history.h"
 #include "session/session_tracker.h"
@@ -13,6 +14,8 @@
 
 #include <QHash>
 #include <QStringList>
+#include <algorithm>
+#include <vector>
 
 namespace kelvor::commandline {
 
@@ -39,6 +42,35 @@ QString shown_start(const QString& iso) {
     shown.append(text.mid(8, 2)).append(u'/').append(text.mid(5, 2)).append(u'/');
     shown.append(text.left(4)).append(u' ').append(text.mid(11, 8));
     return shown;
+}
+
+// A day as a bound of a range; `open` when there is none.
+QString bound(const QDate& day, const QString& open) {
+    return day.isValid() ? day.toString(Qt::ISODate) : open;
+}
+
+// "Mon 07/12/2026" for "2026-12-07", and a * when the day was estimated; a day edited into
+// another form stays as it is.
+QString shown_day(const platform::LedgerDay& day) {
+    const QDate date = QDate::fromString(day.day, Qt::ISODate);
+    const QString shown = date.isValid() ? date.toString(QStringLiteral("ddd dd/MM/yyyy"))
+                                         : session::shown_text(day.day);
+    return day.estimated ? shown + QStringLiteral(" *") : shown;
+}
+
+// The active time as a bar of up to 20 characters, the longest day's the longest, drawn to an
+// eighth of a character with the blocks U+2588 to U+258F, or in whole # without them.
+QString active_bar(qint64 active, qint64 longest, bool blocks) {
+    constexpr qint64 width = 20;
+    if (longest <= 0)
+        return {};
+    if (!blocks)
+        return QString((active * width + longest / 2) / longest, u'#');
+    const qint64 eighths = (active * width * 8 + longest / 2) / longest;
+    QString bar(eighths / 8, QChar(0x2588));
+    if (eighths % 8 != 0)
+        bar += QChar(char16_t(0x2590 - eighths % 8)); // U+258F is one eighth, U+2589 seven
+    return bar;
 }
 
 } // namespace
@@ -90,11 +122,13 @@ void months_output(platform::SettingsStore& store, Format format, Output& out) {
 }
 
 std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_running, Format format,
-                                           const QDate& since, Output& out) {
-    const QString first_day = since.isValid() ? since.toString(Qt::ISODate) : QString();
+                                           const DayRange& days, Output& out) {
+    const QString first_day = bound(days.first, QString());
+    const QString last_day = bound(days.last, QStringLiteral("~"));
     Table table(format,
                 {{QStringLiteral("Started"), QStringLiteral("start")},
                  {QStringLiteral("Length"), QStringLiteral("seconds")},
+                 {QStringLiteral("Locked"), QStringLiteral("locked_seconds")},
                  {QStringLiteral("Ending"), QStringLiteral("ending")}},
                 out);
     std::size_t all = 0;
@@ -102,15 +136,64 @@ std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_run
         store, copy_running, [&](const platform::HistorySession& session) {
             ++all;
             // The stored start begins with the day as the user saw it, yyyy-MM-dd.
-            if (QStringView(session.started).left(10) < first_day)
+            const QStringView day = QStringView(session.started).left(10);
+            if (day < first_day || day > last_day)
                 return;
             table.text([&] { return shown_start(session.started); }, session.started);
             table.seconds(session.seconds);
+            table.seconds(session.locked_seconds);
             const QString ending = session::ending_text(session.ending);
             table.text([&] { return ending; }, ending);
         });
     table.finish();
     return kept ? std::optional(all) : std::nullopt;
+}
+
+bool days_output(platform::Store& store, Format format, const DayRange& range, bool blocks,
+                 Output& out) {
+    std::vector<platform::LedgerDay> days;
+    const bool kept =
+        store.for_each_day(bound(range.first, QString()), bound(range.last, QString()),
+                           [&](const platform::LedgerDay& day) {
+                               if (day.seconds != 0 || day.sessions != 0)
+                                   days.push_back(day);
+                           });
+    const auto active = [](const platform::LedgerDay& day) {
+        return std::max<qint64>(0, day.seconds - day.locked_seconds);
+    };
+    qint64 longest = 0;
+    platform::LedgerDay total;
+    for (const platform::LedgerDay& day : days) {
+        longest = std::max(longest, active(day));
+        total.seconds += day.seconds;
+        total.locked_seconds += day.locked_seconds;
+        total.estimated = total.estimated || day.estimated;
+    }
+    Table table(format,
+                {{QStringLiteral("Day"), QStringLiteral("date")},
+                 {QStringLiteral("Used"), QStringLiteral("seconds")},
+                 {QStringLiteral("Locked"), QStringLiteral("locked_seconds")},
+                 {QStringLiteral("Active"), QStringLiteral("active_seconds")},
+                 {QStringLiteral("Sessions"), QStringLiteral("sessions")},
+                 {QString(), QStringLiteral("estimated")}},
+                out);
+    const auto row = [&](const QString& shown_day, const platform::LedgerDay& day, bool bar) {
+        table.text([&] { return shown_day; }, day.day);
+        table.seconds(session::clamp_to_int32_range(day.seconds));
+        table.seconds(session::clamp_to_int32_range(day.locked_seconds));
+        table.seconds(session::clamp_to_int32_range(active(day)));
+        table.number([&] { return bar ? QString::number(day.sessions) : QString(); }, day.sessions);
+        table.flag([&] { return bar ? active_bar(active(day), longest, blocks) : QString(); },
+                   day.estimated);
+    };
+    for (const platform::LedgerDay& day : days)
+        row(shown_day(day), day, true);
+    if (format == Format::plain && !days.empty())
+        row(QStringLiteral("Total"), total, false);
+    table.finish();
+    if (format == Format::plain && total.estimated)
+        out.write("* estimated from the session history when the store got its day ledger\n");
+    return kept;
 }
 
 } // namespace kelvor::commandline

@@ -127,6 +127,9 @@ void Table::plain_table() {
             if (c + 1 < columns_.size())
                 pending_.append(std::size_t(widths_[c] + 2 - text.size()), u' ');
         }
+        // The padding of cells left empty at the end of a line.
+        while (!pending_.empty() && pending_.back() == u' ')
+            pending_.pop_back();
         pending_ += u'\n';
         if (pending_.size() > 32768)
             flush();
@@ -144,8 +147,11 @@ void Table::plain_table() {
 void Table::csv_row() {
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         const bool last = c + 1 == columns_.size();
-        if (const Cell& cell = row_[c]; cell.number) {
-            append_number(pending_, *cell.number);
+        if (const Cell& cell = row_[c]; cell.number || cell.flag) {
+            if (cell.number)
+                append_number(pending_, *cell.number);
+            else
+                pending_ += *cell.flag ? u"true" : u"false";
             pending_ += last ? u"\r\n" : u",";
         } else {
             append_csv_field(pending_, cell.text, last, true);
@@ -163,6 +169,8 @@ void Table::json_row() {
         pending_ += u": ";
         if (const Cell& cell = row_[c]; cell.number)
             append_number(pending_, *cell.number);
+        else if (cell.flag)
+            pending_ += *cell.flag ? u"true" : u"false";
         else
             append_json_string(pending_, cell.text);
         pending_ += k + 1 < json_order_.size() ? u",\n" : u"\n";

@@ -25,10 +25,14 @@ public:
     // JSON only its value: with a hundred thousand sessions, making texts that are not
     // printed is most of the time.
     template <typename Shown> void text(Shown&& shown, const QString& value) {
-        add(plain() ? Cell{shown(), {}} : Cell{value, {}});
+        add(plain() ? Cell{shown(), {}, {}} : Cell{value, {}, {}});
     }
     template <typename Shown> void number(Shown&& shown, qint64 value) {
-        add(plain() ? Cell{shown(), {}} : Cell{{}, value});
+        add(plain() ? Cell{shown(), {}, {}} : Cell{{}, value, {}});
+    }
+    // A yes or no: JSON's true or false, CSV's words for them.
+    template <typename Shown> void flag(Shown&& shown, bool value) {
+        add(plain() ? Cell{shown(), {}, {}} : Cell{{}, {}, value});
     }
     // A length: as the report writes it in the plain table, else in whole seconds.
     void seconds(qint32 value);
@@ -37,10 +41,11 @@ public:
     void finish();
 
 private:
-    // One value of the row being filled: its text, or for CSV and JSON a number.
+    // One value of the row being filled: its text, or for CSV and JSON a number or a flag.
     struct Cell {
         QString text;
         std::optional<qint64> number;
+        std::optional<bool> flag;
     };
     // The texts are gathered in a plain UTF-16 buffer: appending to it costs a few
     // instructions, to a QString many times more, and a long history appends a lot.

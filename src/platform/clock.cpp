@@ -8,7 +8,11 @@ namespace kelvor::platform {
 // time of day resolves it anew, and in the hour repeated when summer time ends it would land
 // in the first of the two.
 QDateTime SystemClock::now() const {
-    return QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+    return QDateTime::fromSecsSinceEpoch(epoch_seconds());
+}
+
+qint64 SystemClock::epoch_seconds() const {
+    return QDateTime::currentSecsSinceEpoch();
 }
 
 // CLOCK_MONOTONIC on Linux stops during suspend (CLOCK_BOOTTIME would not) and is never set.

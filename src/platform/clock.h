@@ -10,6 +10,9 @@ public:
     virtual ~Clock() = default;
     // Local date and time, to the whole second.
     virtual QDateTime now() const = 0;
+    // The same moment as seconds since 1970 UTC: read without working out the local time,
+    // for a caller that only needs to know whether a moment has come.
+    virtual qint64 epoch_seconds() const = 0;
     // Milliseconds on a clock that stands still while the machine sleeps and that no change of
     // the wall clock moves (by hand, by NTP, daylight saving). Its origin is arbitrary: only
     // differences of two readings mean something.
@@ -19,6 +22,7 @@ public:
 class SystemClock final : public Clock {
 public:
     QDateTime now() const override;
+    qint64 epoch_seconds() const override;
     qint64 awake_ms() const override;
 };
 
@@ -27,6 +31,7 @@ class SettableClock final : public Clock {
 public:
     explicit SettableClock(QDateTime start) : now_(std::move(start)) {}
     QDateTime now() const override { return now_; }
+    qint64 epoch_seconds() const override { return now_.toSecsSinceEpoch(); }
     qint64 awake_ms() const override { return awake_ms_; }
 
     // Time passes with the machine awake: both clocks move on.

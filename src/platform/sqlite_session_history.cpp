@@ -2,23 +2,13 @@
 
 #include "platform/sqlite_statement.h"
 #include "platform/sqlite_store.h"
-
-#include <algorithm>
-#include <limits>
+#include "platform/store_format.h"
 
 namespace kelvor::platform {
 
 namespace {
 
 using sqlite::Statement;
-
-// A length edited by hand into the history stays one that a duration text can show. The
-// bookkeeping's own clamp (session/numbers) is out of reach here: session/ is built on this
-// layer, never the other way round.
-qint32 clamped_to_int32(qint64 value) {
-    return qint32(std::clamp<qint64>(value, std::numeric_limits<qint32>::min(),
-                                     std::numeric_limits<qint32>::max()));
-}
 
 Ending ending_of(QByteArrayView stored) {
     return stored == "proper"    ? Ending::properly
@@ -38,6 +28,14 @@ qint64 SqliteStore::add_running_session(const QString& started) {
     return sqlite3_last_insert_rowid(db_.get());
 }
 
+void SqliteStore::save_running_locked_seconds(qint64 id, qint32 locked_seconds) {
+    transaction([&] {
+        Statement s(db_.get(), kept_,
+                    "UPDATE sessions SET locked_seconds = ?2 WHERE id = ?1 AND ending = 'running'");
+        s.bind(1, id).bind(2, qint64(locked_seconds)).step();
+    });
+}
+
 void SqliteStore::mark_running_session_crashed(qint32 seconds) {
     transaction([&] {
         // The last session marked running, found from the end of the history without reading
@@ -50,25 +48,31 @@ void SqliteStore::mark_running_session_crashed(qint32 seconds) {
     });
 }
 
-void SqliteStore::mark_session_ended(qint64 id, qint32 seconds, const QString& ended) {
+void SqliteStore::mark_session_ended(qint64 id, qint32 seconds, qint32 locked_seconds,
+                                     const QString& ended) {
     transaction([&] {
         Statement s(db_.get(), kept_,
-                    "UPDATE sessions SET ending = 'proper', seconds = ?2, ended = ?3 "
-                    "WHERE id = ?1 AND ending = 'running'");
-        s.bind(1, id).bind(2, qint64(seconds)).bind(3, ended);
+                    "UPDATE sessions SET ending = 'proper', seconds = ?2, locked_seconds = ?3, "
+                    "ended = ?4 WHERE id = ?1 AND ending = 'running'");
+        s.bind(1, id).bind(2, qint64(seconds)).bind(3, qint64(locked_seconds)).bind(4, ended);
         s.step();
     });
 }
 
 bool SqliteStore::for_each_session(const std::function<void(const HistorySession&)>& visit) {
-    if (!has_history_)
+    if (!format_has_history(format_))
         return false;
-    Statement s(db_.get(), "SELECT started, seconds, ending FROM sessions ORDER BY id");
+    // A store of the second format, read as it is, kept no locked seconds.
+    Statement s(db_.get(), format_has_days(format_)
+                               ? "SELECT started, seconds, ending, locked_seconds FROM sessions "
+                                 "ORDER BY id"
+                               : "SELECT started, seconds, ending, 0 FROM sessions ORDER BY id");
     HistorySession session;
     while (s.step()) {
         session.started = s.text(0);
-        session.seconds = clamped_to_int32(s.integer64(1));
+        session.seconds = s.integer32(1);
         session.ending = ending_of(s.bytes(2));
+        session.locked_seconds = s.integer32(3);
         visit(session);
     }
     return true;

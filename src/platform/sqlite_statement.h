@@ -6,6 +6,9 @@
 #include "platform/sqlite_connection.h"
 
 #include <QString>
+#include <algorithm>
+#include <iterator>
+#include <limits>
 #include <sqlite3.h>
 
 namespace kelvor::platform::sqlite {
@@ -43,7 +46,7 @@ public:
     ~Statement() {
         if (kept_) {
             sqlite3_reset(stmt_);
-            sqlite3_clear_bindings(stmt_);
+            sqlite3_clear_bindings(stmt_); // before the texts they point to go
         } else {
             sqlite3_finalize(stmt_);
         }
@@ -51,9 +54,21 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
+    // Texts are bound where they are, without a copy: the statement keeps them until its end.
     Statement& bind(int index, const QString& text) {
-        const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(stmt_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        QByteArray utf8 = text.toUtf8();
+        if (index >= int(std::size(texts_))) {
+            sqlite3_bind_text(stmt_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            return *this;
+        }
+        texts_[index] = std::move(utf8);
+        sqlite3_bind_text(stmt_, index, texts_[index].constData(), int(texts_[index].size()),
+                          SQLITE_STATIC);
+        return *this;
+    }
+    // A text that lives as long as the program, such as a literal.
+    Statement& bind(int index, const char* lasting_text) {
+        sqlite3_bind_text(stmt_, index, lasting_text, -1, SQLITE_STATIC);
         return *this;
     }
     Statement& bind(int index, qint64 number) {
@@ -84,11 +99,19 @@ public:
     // Ready to run again; the bindings stay.
     void reset() { sqlite3_reset(stmt_); }
     qint64 integer64(int column) const { return sqlite3_column_int64(stmt_, column); }
+    // A length edited by hand beyond 32 bits stays one that a duration text can show. The
+    // bookkeeping's own clamp (session/numbers) is out of reach here: session/ is built on
+    // this layer, never the other way round.
+    qint32 integer32(int column) const {
+        return qint32(std::clamp<qint64>(integer64(column), std::numeric_limits<qint32>::min(),
+                                         std::numeric_limits<qint32>::max()));
+    }
 
 private:
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
     bool kept_;
+    QByteArray texts_[6]; // by parameter index; the store's statements take up to five
 };
 
 } // namespace kelvor::platform::sqlite

@@ -17,13 +17,14 @@ SqliteStore::SqliteStore(const QByteArray& path, Access access)
         db_ = std::move(opened.db);
         copy_ = std::move(opened.copy);
         found_format_ = opened.found_format;
-        has_history_ = opened.has_history;
+        format_ = opened.format;
         return;
     }
     OpenedFile opened = open_to_write(native_path_);
     db_ = std::move(opened.db);
     file_id_ = opened.id;
     found_format_ = opened.found_format;
+    format_ = store_formats().back().version;
     // An older store gets the newest format in one transaction: its settings stay as they
     // are, and its history starts with the next session.
     if (needs_newest_format(opened.contents))
@@ -54,30 +55,39 @@ std::unique_ptr<SqliteStore> SqliteStore::settings_in_memory() {
 
 SqliteStore::SqliteStore(const SqliteStore& original, InMemory)
     : native_path_(original.native_path_), path_(original.path_), access_(Access::read_write),
-      found_format_(original.found_format_), db_(open_in_memory(path_)) {}
+      found_format_(original.found_format_), format_(store_formats().back().version),
+      db_(open_in_memory(path_)) {}
 
 QString SqliteStore::read(const QString& section, const QString& key, const QString& fallback) {
     Statement s(db_.get(), kept_,
                 "SELECT value FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3");
-    s.bind(1, QLatin1String(app_name)).bind(2, section).bind(3, key);
+    s.bind(1, app_name).bind(2, section).bind(3, key);
     return s.step() ? s.text(0) : fallback;
 }
 
 void SqliteStore::write(const QString& section, const QString& key, const QString& value) {
-    // The upsert keeps a key's first seq, which is what gives list() its first-written order.
+    // A key keeps its first seq, which is what gives list() its first-written order. Most
+    // writes change a key that is there (the minute's save among them): an UPDATE finds it
+    // with half the look-ups of an upsert.
     transaction([&] {
-        Statement s(db_.get(), kept_,
-                    "INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4) "
-                    "ON CONFLICT (app, section, key) DO UPDATE SET value = excluded.value");
-        s.bind(1, QLatin1String(app_name)).bind(2, section).bind(3, key).bind(4, value);
-        s.step();
+        Statement update(db_.get(), kept_,
+                         "UPDATE settings SET value = ?4 "
+                         "WHERE app = ?1 AND section = ?2 AND key = ?3");
+        update.bind(1, app_name).bind(2, section).bind(3, key).bind(4, value);
+        update.step();
+        if (sqlite3_changes(db_.get()) > 0)
+            return;
+        Statement insert(db_.get(), kept_,
+                         "INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4)");
+        insert.bind(1, app_name).bind(2, section).bind(3, key).bind(4, value);
+        insert.step();
     });
 }
 
 std::optional<SettingList> SqliteStore::list(const QString& section) {
     Statement s(db_.get(), kept_,
                 "SELECT key, value FROM settings WHERE app = ?1 AND section = ?2 ORDER BY seq");
-    s.bind(1, QLatin1String(app_name)).bind(2, section);
+    s.bind(1, app_name).bind(2, section);
     SettingList pairs;
     while (s.step())
         pairs.emplace_back(s.text(0), s.text(1));

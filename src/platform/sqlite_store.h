@@ -10,9 +10,10 @@
 
 namespace kelvor::platform {
 
-// The store as one SQLite file: WAL journal, synchronous FULL, one row per setting and one per
-// session. Its file is opened, made and upgraded by store_file; the settings' operations and
-// its transactions are in sqlite_store.cpp, the session history's in sqlite_session_history.cpp.
+// The store as one SQLite file: WAL journal, synchronous FULL, one row per setting, one per
+// session and one per day. Its file is opened, made and upgraded by store_file; the settings'
+// operations and its transactions are in sqlite_store.cpp, the session history's in
+// sqlite_session_history.cpp, the day ledger's in sqlite_day_ledger.cpp.
 class SqliteStore final : public Store {
 public:
     enum class Access {
@@ -35,9 +36,16 @@ public:
     void transaction(const std::function<void()>& body) override;
 
     qint64 add_running_session(const QString& started) override;
+    void save_running_locked_seconds(qint64 id, qint32 locked_seconds) override;
     void mark_running_session_crashed(qint32 seconds) override;
-    void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
+    void mark_session_ended(qint64 id, qint32 seconds, qint32 locked_seconds,
+                            const QString& ended) override;
     bool for_each_session(const std::function<void(const HistorySession&)>& visit) override;
+
+    void add_to_day(const QString& day, qint32 seconds, qint32 locked_seconds,
+                    int sessions) override;
+    bool for_each_day(const QString& first, const QString& last,
+                      const std::function<void(const LedgerDay&)>& visit) override;
 
     // What was found at the path when it was opened: 0 when there was no store yet (nothing,
     // or an empty file), else the format it had then, before any upgrade.
@@ -57,8 +65,9 @@ private:
     QString path_; // as messages show it
     Access access_;
     int found_format_ = 0;
-    bool has_history_ = true; // false: a first-release store, read as it is
-    FileId file_id_;          // the file that was opened for writing
+    // The format read: older than the newest only for a store read as it is.
+    int format_ = 0;
+    FileId file_id_; // the file that was opened for writing
     bool replaced_ = false;
     std::unique_ptr<PrivateCopy> copy_; // what a reader reads when it could not read in place
     sqlite::Connection db_;

@@ -1,6 +1,8 @@
 #include "platform/standard_streams.h"
 
+#include <cstring>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <unistd.h>
 
 namespace kelvor::platform {
@@ -24,6 +26,10 @@ void plug_closed_standard_streams() {
 
 bool standard_output_was_closed() {
     return output_closed;
+}
+
+bool locale_is_utf8() {
+    return std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0;
 }
 
 } // namespace kelvor::platform

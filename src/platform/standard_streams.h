@@ -10,4 +10,8 @@ void plug_closed_standard_streams();
 // Whether the program was started with its standard output closed: what it prints is lost.
 bool standard_output_was_closed();
 
+// Whether the user's locale writes text in UTF-8, so that characters beyond ASCII can be shown;
+// read once the locale is set (QCoreApplication sets it).
+bool locale_is_utf8();
+
 } // namespace kelvor::platform

@@ -242,12 +242,13 @@ OpenedFile open_to_read(const QByteArray& path) {
         opened.db = std::move(found.reader);
         opened.copy = std::move(found.copy);
         opened.found_format = found.contents.version;
-        opened.has_history = format_has_history(opened.found_format);
+        opened.format = found.contents.version;
         return opened;
     }
     // No store yet, or nothing in it: no figures, read from an empty store of the newest
     // format that lives in memory only.
     opened.db = open_in_memory(shown);
+    opened.format = store_formats().back().version;
     return opened;
 }
 

@@ -30,8 +30,8 @@ struct OpenedFile {
     StoreContents contents;
     // Written: the file that was opened.
     FileId id;
-    // Read: false for a store of a format that kept no session history.
-    bool has_history = true;
+    // Read: the format of what is read (the newest for a store in memory).
+    int format = 0;
     // Read: what is read when the file could not be read in place.
     std::unique_ptr<PrivateCopy> copy;
 };

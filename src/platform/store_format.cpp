@@ -6,7 +6,27 @@
 #include <QStringList>
 #include <map>
 
+// Each session with what it is booked with -- one still marked running with the seconds it
+// saved, which the start that finds it books -- from its start's local date and time as
+// stored, split at midnights into days of 24 hours (summer time is not known here), its length
+// clamped to 32 bits; starts edited into something else than a date and time are left out.
+#define KELVOR_DAYS_OF_HISTORY                                                                     \
+    "WITH RECURSIVE booked(started, seconds) AS (SELECT started, CASE ending"                      \
+    " WHEN 'running' THEN (SELECT max(0, CAST(value AS INTEGER)) FROM settings"                    \
+    " WHERE app = 'KELVOR' AND section = 'Stat' AND key = 'recupered_time')"                       \
+    " ELSE seconds END FROM sessions),"                                                            \
+    " piece(day, at, rest) AS ("                                                                   \
+    " SELECT date(substr(started, 1, 10)),"                                                        \
+    " strftime('%s', substr(started, 1, 19)) - strftime('%s', substr(started, 1, 10)),"            \
+    " min(seconds, 2147483647) FROM booked WHERE seconds > 0"                                      \
+    " UNION ALL SELECT date(day, '+1 day'), 0, rest - (86400 - at) FROM piece"                     \
+    " WHERE rest > 86400 - at)"                                                                    \
+    " SELECT day, sum(min(rest, 86400 - at)) AS seconds, count(*) AS sessions FROM piece"          \
+    " WHERE day IS NOT NULL AND at IS NOT NULL GROUP BY day ORDER BY day"
+
 namespace kelvor::platform {
+
+const char* const days_of_history_query = KELVOR_DAYS_OF_HISTORY;
 
 namespace {
 
@@ -31,6 +51,22 @@ constexpr const char* sessions_table =
     " seconds INTEGER NOT NULL,"
     " ended TEXT,"
     " ending TEXT NOT NULL CHECK (ending IN ('running', 'proper', 'crashed')))";
+// Format 3: the seconds the screen was locked, saved with the running seconds; what SQLite
+// makes of the format-2 table by the upgrade's ADD COLUMN, which new stores get as it is.
+constexpr const char* sessions_locked_column =
+    "ALTER TABLE sessions ADD COLUMN locked_seconds INTEGER NOT NULL DEFAULT 0";
+// One row per local calendar day with use, written in the transactions that save the running
+// seconds. Without rowid: the day is the key, and a tick's update changes one page, not two.
+constexpr const char* days_table = "CREATE TABLE days ("
+                                   " day TEXT PRIMARY KEY,"
+                                   " seconds INTEGER NOT NULL,"
+                                   " locked_seconds INTEGER NOT NULL,"
+                                   " sessions INTEGER NOT NULL,"
+                                   " estimated INTEGER NOT NULL DEFAULT 0) WITHOUT ROWID";
+// The days before the ledger, as the history gives them.
+constexpr const char* days_of_history =
+    "INSERT INTO days (day, seconds, locked_seconds, sessions, estimated) "
+    "SELECT day, seconds, 0, sessions, 1 FROM (" KELVOR_DAYS_OF_HISTORY ")";
 
 void stamp_current_version(sqlite3* db, const QString& shown_path) {
     const QByteArray stamp = QStringLiteral("PRAGMA user_version = %1; PRAGMA application_id = %2")
@@ -115,12 +151,19 @@ const std::vector<StoreFormat>& store_formats() {
         {2,
          {settings_table, settings_by_section, sessions_table},
          {settings_by_section, sessions_table}},
+        {3,
+         {settings_table, settings_by_section, sessions_table, sessions_locked_column, days_table},
+         {sessions_locked_column, days_table, days_of_history}},
     };
     return formats;
 }
 
 bool format_has_history(int version) {
     return version >= 2;
+}
+
+bool format_has_days(int version) {
+    return version >= 3;
 }
 
 StoreContents classify_store(sqlite3* db, const QString& shown_path) {

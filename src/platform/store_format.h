@@ -21,11 +21,18 @@ struct StoreFormat {
     std::vector<const char*> upgrade;
 };
 
+// The days of use that the booked sessions of a history give: one row (day, seconds, sessions)
+// per local calendar day, oldest first, each session split at midnights. The upgrade to
+// format 3 fills the day ledger with it; a reader of a format-2 store estimates its days by it.
+extern const char* const days_of_history_query;
+
 // Every format this program opens, oldest first; new stores get the last one.
 const std::vector<StoreFormat>& store_formats();
 
 // Whether a store of format `version` keeps the session history (the first format did not).
 bool format_has_history(int version);
+// Whether it keeps the locked seconds and the day ledger (format 3 on).
+bool format_has_days(int version);
 
 // Whose a database is.
 struct StoreContents {

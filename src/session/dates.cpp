@@ -49,6 +49,18 @@ QString iso_date_time(const QDateTime& moment) {
                .arg(magnitude % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString iso_date(const QDate& day) {
+    return day.toString(Qt::ISODate);
+}
+
+QDate day_named(const QString& text, const QDate& today) {
+    if (text == u"today")
+        return today;
+    if (text == u"yesterday")
+        return today.addDays(-1);
+    return QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+}
+
 qint32 elapsed_seconds(const QDateTime& from, const QDateTime& to) {
     return qint32(clamp_to_int32_range(from.secsTo(to)));
 }

@@ -16,7 +16,10 @@ bool for_each_history_session(platform::Store& store, bool copy_running,
             return visit(row);
         if (!saved)
             saved = saved_session_seconds(store);
-        visit({row.started, *saved, copy_running ? Ending::running : Ending::crashed});
+        platform::HistorySession shown = row;
+        shown.seconds = *saved;
+        shown.ending = copy_running ? Ending::running : Ending::crashed;
+        visit(shown);
     });
 }
 

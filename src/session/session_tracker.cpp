@@ -52,6 +52,8 @@ qint32 book_crashed_session(platform::Store& store, const platform::Clock& clock
         add_to_number(store, names::stat, names::nb_time_total, lost);
         Add_session_to_month(store, clock, lost);
         Add_crash_to_month(store, clock);
+        // The day ledger holds these seconds already: the start and each save put there what
+        // they saved.
         store.mark_running_session_crashed(lost);
     });
     return lost;
@@ -66,6 +68,7 @@ WindowPlace SessionTracker::window_place() const {
 }
 
 void SessionTracker::start() {
+    Saved started;
     store_.transaction([&] {
         last_session_suffix.clear();
         minutes_elapsed_current_session = 0;
@@ -81,18 +84,91 @@ void SessionTracker::start() {
         store_.write(names::stat, names::recupered_time, names::initial_recupered_time);
         time_deb = clock_.now();
         awake_ms_deb = clock_.awake_ms();
+        // A lock told before the start holds from it.
+        locked_since_ms_ = awake_ms_deb;
+        locked_ms_ = 0;
         history_id_ = store_.add_running_session(iso_date_time(time_deb));
+        // The day ledger holds what a crash would book, from the start on: the first save
+        // puts the session's own time in place of these seconds.
+        started.seconds = names::initial_recupered_seconds;
+        started.until_first_save = true;
+        move_to_day(started, time_deb.date());
+        store_.add_to_day(started.day_key, started.seconds, 0, 1);
 
         if (store_.read(names::stat, names::first_time_run, names::never_run) == names::never_run) {
             store_.write(names::stat, names::first_time_run, date_text(time_deb.date()));
             store_.write(names::stat, names::creator_name, names::creator_signature);
         }
     });
+    saved_ = started;
 }
 
 qint32 SessionTracker::session_seconds() const {
     const qint64 seconds = (clock_.awake_ms() - awake_ms_deb) / 1000;
     return qint32(std::max<qint64>(0, clamp_to_int32_range(seconds)));
+}
+
+qint32 SessionTracker::locked_seconds() const {
+    const qint64 ms = locked_ms_ + (locked_ ? clock_.awake_ms() - locked_since_ms_ : 0);
+    return qint32(std::clamp<qint64>(ms / 1000, 0, session_seconds()));
+}
+
+void SessionTracker::set_locked(bool locked) {
+    if (!lock_told_) {
+        // How the session started: locked from its first second, or not at all so far.
+        lock_told_ = true;
+        locked_ = locked;
+        locked_since_ms_ = awake_ms_deb;
+        return;
+    }
+    if (locked == locked_)
+        return;
+    const qint64 now = clock_.awake_ms();
+    if (locked)
+        locked_since_ms_ = now;
+    else
+        locked_ms_ += now - locked_since_ms_;
+    locked_ = locked;
+}
+
+SessionTracker::Saved SessionTracker::save_time(qint32 seconds) {
+    // Until the first save the ledger holds the start's seconds, which give way to the
+    // session's own.
+    const qint32 taken_back = saved_.until_first_save ? saved_.seconds : 0;
+    const qint32 held = saved_.seconds - taken_back;
+    Saved next = saved_;
+    next.until_first_save = false;
+    next.seconds = std::max(seconds, held);
+    const qint32 added = next.seconds - held;
+    // No day gets more locked seconds than seconds of use, whatever the roundings to the
+    // second: what did not fit comes with a later save.
+    next.locked = saved_.locked + std::clamp(locked_seconds() - saved_.locked, 0, added);
+    const qint32 locked_added = next.locked - saved_.locked;
+    if (added == 0 && taken_back == 0)
+        return next;
+    // The day of the save, worked out only when the wall clock is out of the last one's: a
+    // date costs as much as the rest of the tick's bookkeeping.
+    const qint64 now = clock_.epoch_seconds();
+    const bool same_day = added == 0 || (now >= saved_.day_begins && now < saved_.day_ends) ||
+                          clock_.now().date() == saved_.day;
+    if (same_day) {
+        store_.add_to_day(saved_.day_key, added - taken_back, locked_added, 0);
+        return next;
+    }
+    if (taken_back > 0)
+        store_.add_to_day(saved_.day_key, -taken_back, 0, 0);
+    move_to_day(next, clock_.now().date());
+    // A day that the wall clock left and came back to (set back by hand) counts the session
+    // once more.
+    store_.add_to_day(next.day_key, added, locked_added, 1);
+    return next;
+}
+
+void SessionTracker::move_to_day(Saved& next, const QDate& day) {
+    next.day = day;
+    next.day_key = iso_date(day);
+    next.day_begins = QDateTime(day, QTime(0, 0)).toSecsSinceEpoch();
+    next.day_ends = QDateTime(day.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
 }
 
 void SessionTracker::tick() {
@@ -105,8 +181,17 @@ void SessionTracker::tick() {
 
 qint32 SessionTracker::checkpoint() {
     const qint32 seconds = session_seconds();
-    if (!ended_)
+    if (ended_)
+        return seconds;
+    Saved saved;
+    store_.transaction([&] {
         store_.write(names::stat, names::recupered_time, whole_number_text(seconds));
+        saved = save_time(seconds);
+        // The row keeps 0 seconds while the session runs, as the settings hold them.
+        if (saved.locked != saved_.locked)
+            store_.save_running_locked_seconds(history_id_, saved.locked);
+    });
+    saved_ = saved; // only once it is on the disk
     return seconds;
 }
 
@@ -126,7 +211,8 @@ void SessionTracker::end() {
             Add_session_to_month(store_, clock_, t);
             add_to_number(store_, names::stat, names::nb_time_total, t);
             store_.write(names::stat, names::recupered_time, whole_number_text(t));
-            store_.mark_session_ended(history_id_, t, iso_date_time(clock_.now()));
+            const Saved saved = save_time(t);
+            store_.mark_session_ended(history_id_, t, saved.locked, iso_date_time(clock_.now()));
         });
     });
 }

@@ -30,6 +30,12 @@ qint32 book_crashed_session(platform::Store& store, const platform::Clock& clock
 // A session's length is the time the machine was awake since its start, read on the clock's
 // awake clock: a sleep is not use, and setting the wall clock changes no length. Dates still
 // come from the wall clock, at the moment they are written.
+//
+// Of that time, the tracker also counts what was spent with the screen locked, as told by
+// set_locked(). Every save of the running seconds saves the locked seconds with them in the
+// session's row, and adds what both grew by since the last save to the day ledger, on the day
+// of the save: a session past midnight is split at the save that crosses it. So the ledger
+// always holds what the settings would book for the session.
 class SessionTracker {
 public:
     SessionTracker(platform::Store& store, const platform::Clock& clock);
@@ -49,9 +55,15 @@ public:
     // as crashed. Runs at most once: later calls do nothing.
     void end();
 
+    // The screen is locked, or no longer. The first state told applies from the session's first
+    // second, since it tells how the session started; each later one from now.
+    void set_locked(bool locked);
+
     bool has_ended() const { return ended_; }
     // Awake seconds since the start; never negative.
     qint32 session_seconds() const;
+    // Of those, the seconds spent locked; never more than they.
+    qint32 locked_seconds() const;
 
     platform::Store& store() const { return store_; }
     const platform::Clock& clock() const { return clock_; }
@@ -69,10 +81,36 @@ public:
     QString last_session_suffix;
 
 private:
+    // What the store holds of this session's time: the seconds and locked seconds of its last
+    // save, and the last day it added time to.
+    struct Saved {
+        qint32 seconds = 0;
+        qint32 locked = 0;
+        QDate day;
+        // Made once a day: the day as the ledger keys it, and when it begins and ends (seconds
+        // since 1970), which tell a save on the same day without working out a date.
+        QString day_key;
+        qint64 day_begins = 0;
+        qint64 day_ends = 0;
+        // Only the start's seconds, which the first save takes back from their day.
+        bool until_first_save = false;
+    };
+    // `next` set to the day of `day`.
+    static void move_to_day(Saved& next, const QDate& day);
+    // Inside a save's transaction: `seconds` into the day ledger.
+    Saved save_time(qint32 seconds);
+
     platform::Store& store_;
     const platform::Clock& clock_;
     bool ended_ = false;
     qint64 history_id_ = 0; // this session's row in the store's history
+    Saved saved_;
+    // The locked time: told yet, locked now and since when (awake ms), and the milliseconds of
+    // the earlier locks.
+    bool lock_told_ = false;
+    bool locked_ = false;
+    qint64 locked_since_ms_ = 0;
+    qint64 locked_ms_ = 0;
 };
 
 } // namespace kelvor::session

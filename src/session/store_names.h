@@ -35,6 +35,7 @@ inline const QString no = QStringLiteral("No");
 inline const QString never_run = QStringLiteral("vlim");
 inline const QString creator_signature = QStringLiteral("Æorn/Quillet");
 // Seconds booked for a session that dies before its first checkpoint.
-inline const QString initial_recupered_time = QStringLiteral("30");
+inline constexpr qint32 initial_recupered_seconds = 30;
+inline const QString initial_recupered_time = QString::number(initial_recupered_seconds);
 
 } // namespace kelvor::session::names

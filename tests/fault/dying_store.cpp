@@ -41,12 +41,22 @@ qint64 DyingStore::add_running_session(const QString& started) {
     return id;
 }
 
+void DyingStore::save_running_locked_seconds(qint64 id, qint32 locked_seconds) {
+    written([&] { real_.save_running_locked_seconds(id, locked_seconds); });
+}
+
 void DyingStore::mark_running_session_crashed(qint32 seconds) {
     written([&] { real_.mark_running_session_crashed(seconds); });
 }
 
-void DyingStore::mark_session_ended(qint64 id, qint32 seconds, const QString& ended) {
-    written([&] { real_.mark_session_ended(id, seconds, ended); });
+void DyingStore::mark_session_ended(qint64 id, qint32 seconds, qint32 locked_seconds,
+                                    const QString& ended) {
+    written([&] { real_.mark_session_ended(id, seconds, locked_seconds, ended); });
+}
+
+void DyingStore::add_to_day(const QString& day, qint32 seconds, qint32 locked_seconds,
+                            int sessions) {
+    written([&] { real_.add_to_day(day, seconds, locked_seconds, sessions); });
 }
 
 void DyingStore::transaction(const std::function<void()>& body) {

@@ -32,11 +32,19 @@ public:
     void write(const QString& section, const QString& key, const QString& value) override;
     void transaction(const std::function<void()>& body) override;
     qint64 add_running_session(const QString& started) override;
+    void save_running_locked_seconds(qint64 id, qint32 locked_seconds) override;
     void mark_running_session_crashed(qint32 seconds) override;
-    void mark_session_ended(qint64 id, qint32 seconds, const QString& ended) override;
+    void mark_session_ended(qint64 id, qint32 seconds, qint32 locked_seconds,
+                            const QString& ended) override;
     bool
     for_each_session(const std::function<void(const platform::HistorySession&)>& visit) override {
         return real_.for_each_session(visit);
+    }
+    void add_to_day(const QString& day, qint32 seconds, qint32 locked_seconds,
+                    int sessions) override;
+    bool for_each_day(const QString& first, const QString& last,
+                      const std::function<void(const platform::LedgerDay&)>& visit) override {
+        return real_.for_each_day(first, last, visit);
     }
 
 private:

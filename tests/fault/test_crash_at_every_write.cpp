@@ -150,6 +150,17 @@ const std::vector<Scenario> scenarios = {
      // Undone: the session counts as crashed with its last checkpoint; done: booked in full.
      {3, 1, earlier_length + 60 + next_length},
      {3, 0, earlier_length + 125 + next_length}},
+    {"timer tick past midnight, the screen locked",
+     one_proper_session,
+     [](ProgramRun& run, const auto& arm) {
+         run.clock.set(at(2000, 3, 25, 23, 58, 0));
+         run.tracker.set_locked(true);
+         start_and_tick_once(run);
+         arm();
+         run.tracker.tick();
+     },
+     {3, 1, earlier_length + 60 + next_length},
+     {3, 1, earlier_length + 125 + next_length}},
     {"first start on a store of the first release",
      [](const QString& path) {
          one_proper_session(path);

@@ -291,7 +291,7 @@ const std::vector<HostileCase> hostile_cases = {
     {"a store of a newer Kelvor",
      [](Program& p) {
          make_kelvor_shaped(p.store_path(),
-                            "PRAGMA user_version = 3; PRAGMA application_id = " +
+                            "PRAGMA user_version = 4; PRAGMA application_id = " +
                                 QString::number(kelvor::platform::kelvor_application_id));
      },
      "was made by a newer Kelvor"},

@@ -38,25 +38,41 @@ StoreDump StoreDump::of_file(const QString& path) {
         return dump;
     }
     sqlite3_busy_timeout(db, 5000);
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT section, key, value FROM settings ORDER BY seq", -1, &stmt,
-                           nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            dump.rows.push_back({column_text(stmt, 0), column_text(stmt, 1), column_text(stmt, 2)});
-    }
-    sqlite3_finalize(stmt);
-    stmt = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT started, seconds, coalesce(ended, ''), ending FROM sessions "
-                           "ORDER BY id",
-                           -1, &stmt, nullptr) == SQLITE_OK) {
-        dump.sessions.emplace();
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            dump.sessions->push_back({column_text(stmt, 0), sqlite3_column_int64(stmt, 1),
-                                      column_text(stmt, 2), column_text(stmt, 3)});
+    // Each row of `sql` to `row`; nullopt when the table is not there.
+    const auto rows_of = [db]<typename T>(std::optional<std::vector<T>>& into, const char* sql,
+                                          auto&& row) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+            into.emplace();
+            while (sqlite3_step(stmt) == SQLITE_ROW)
+                into->push_back(row(stmt));
         }
-    }
-    sqlite3_finalize(stmt);
+        sqlite3_finalize(stmt);
+    };
+    std::optional<std::vector<Row>> settings;
+    rows_of(settings, "SELECT section, key, value FROM settings ORDER BY seq", [](auto* stmt) {
+        return Row{column_text(stmt, 0), column_text(stmt, 1), column_text(stmt, 2)};
+    });
+    dump.rows = settings.value_or(std::vector<Row>{});
+    const auto session = [](auto* stmt) {
+        return Session{column_text(stmt, 0), sqlite3_column_int64(stmt, 1), column_text(stmt, 2),
+                       column_text(stmt, 3), sqlite3_column_int64(stmt, 4)};
+    };
+    rows_of(dump.sessions,
+            "SELECT started, seconds, coalesce(ended, ''), ending, locked_seconds FROM sessions "
+            "ORDER BY id",
+            session);
+    if (!dump.sessions) // a store of the second format has no locked seconds
+        rows_of(dump.sessions,
+                "SELECT started, seconds, coalesce(ended, ''), ending, 0 FROM sessions ORDER BY id",
+                session);
+    rows_of(dump.days,
+            "SELECT day, seconds, locked_seconds, sessions, estimated FROM days ORDER BY day",
+            [](auto* stmt) {
+                return Day{column_text(stmt, 0), sqlite3_column_int64(stmt, 1),
+                           sqlite3_column_int64(stmt, 2), sqlite3_column_int64(stmt, 3),
+                           sqlite3_column_int64(stmt, 4) != 0};
+            });
     sqlite3_close(db);
     return dump;
 }
@@ -101,7 +117,8 @@ void PrintTo(const StoreDump& dump, std::ostream* out) {
         *out << " sessions {";
         for (const auto& session : *dump.sessions) {
             *out << "\n  " << session.started.toStdString() << " " << session.seconds << " s "
-                 << session.ending.toStdString() << " " << session.ended.toStdString();
+                 << session.ending.toStdString() << " " << session.ended.toStdString() << " "
+                 << session.locked_seconds << " s locked";
         }
         *out << "}";
     }
@@ -199,6 +216,33 @@ void PrintTo(const StoreDump& dump, std::ostream* out) {
                QStringLiteral("the history and what came before it book %1 s, "
                               "nb_time_total is %2")
                    .arg(text(booked.seconds), text(dump.number("nb_time_total"))));
+    }
+
+    // The day ledger.
+    if (dump.days) {
+        double seconds = 0, locked = 0;
+        for (const auto& day : *dump.days) {
+            seconds += double(day.seconds);
+            locked += double(day.locked_seconds);
+            expect(day.locked_seconds >= 0 && day.locked_seconds <= day.seconds,
+                   QStringLiteral("%1 has %2 s locked of %3 s")
+                       .arg(day.day)
+                       .arg(day.locked_seconds)
+                       .arg(day.seconds));
+            expect(day.seconds == 0 || day.sessions > 0,
+                   QStringLiteral("%1 has time and no session").arg(day.day));
+        }
+        double booked = 0, booked_locked = 0;
+        for (const auto& session : dump.sessions.value_or(std::vector<StoreDump::Session>{})) {
+            booked += session.ending == "running" ? as_number(stat("recupered_time"))
+                                                  : double(session.seconds);
+            booked_locked += double(session.locked_seconds);
+        }
+        expect(seconds == booked, QStringLiteral("the days hold %1 s, the history books %2 s")
+                                      .arg(text(seconds), text(booked)));
+        expect(locked == booked_locked,
+               QStringLiteral("the days hold %1 s locked, the history %2 s")
+                   .arg(text(locked), text(booked_locked)));
     }
 
     if (broken.empty())

@@ -26,9 +26,20 @@ struct StoreDump {
         qint64 seconds = 0;
         QString ended;
         QString ending;
+        qint64 locked_seconds = 0;
         bool operator==(const Session&) const = default;
     };
     std::optional<std::vector<Session>> sessions;
+    // The day ledger, oldest first; nullopt without the table.
+    struct Day {
+        QString day;
+        qint64 seconds = 0;
+        qint64 locked_seconds = 0;
+        qint64 sessions = 0;
+        bool estimated = false;
+        bool operator==(const Day&) const = default;
+    };
+    std::optional<std::vector<Day>> days;
 
     // An absent file or a file without the table gives an empty dump.
     static StoreDump of_file(const QString& path);
@@ -61,7 +72,10 @@ void PrintTo(const StoreDump& dump, std::ostream* out);
 //   once: with what was booked before the history began (`before_history`, for a store kept
 //   by the first release until its upgrade), they make up "nb_session" less the running one,
 //   "nb_session_crashed" and "nb_time_total"; one session is marked running exactly when
-//   "debuted?" says so, and it is the last.
+//   "debuted?" says so, and it is the last;
+// - the day ledger holds what the history books, the running session with its saved seconds
+//   ("recupered_time"), and the locked seconds of the history; no day has more locked
+//   seconds than seconds, nor time without a session.
 struct Booked {
     double sessions = 0;
     double crashed = 0;

@@ -31,6 +31,14 @@ void RecordingDialogs::tell(QWidget* owner, const QString& title, const QString&
         while_shown();
 }
 
+bool run_sql(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    const bool done = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return done;
+}
+
 bool run_sql_and_stop(const QString& path, const char* sql) {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -70,15 +78,15 @@ bool stop_in_checkpoint(const QString& path, const char* sql) {
            file.write(first_page) == page_size;
 }
 
+void downgrade_to_second_format(const QString& path) {
+    EXPECT_TRUE(run_sql(path, "DROP TABLE days; ALTER TABLE sessions DROP COLUMN locked_seconds;"
+                              "PRAGMA user_version = 2"));
+}
+
 void downgrade_to_first_format(const QString& path) {
-    sqlite3* db = nullptr;
-    sqlite3_open(QFile::encodeName(path).constData(), &db);
-    EXPECT_EQ(sqlite3_exec(db,
-                           "DROP TABLE sessions; DROP INDEX settings_by_section;"
-                           "PRAGMA user_version = 1",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    downgrade_to_second_format(path);
+    EXPECT_TRUE(run_sql(path, "DROP TABLE sessions; DROP INDEX settings_by_section;"
+                              "PRAGMA user_version = 1"));
 }
 
 QDateTime at(int year, int month, int day, int hour, int minute, int second) {

@@ -60,6 +60,9 @@ public:
     std::vector<std::pair<QString, QStringList>> started;
 };
 
+// Runs `sql` on the database at `path` as another program would; false when it failed.
+bool run_sql(const QString& path, const char* sql);
+
 // Runs `sql` on the database at `path` in a child process that ends without closing it, as a
 // program that was stopped: a -wal and -shm stay beside the file. False when the SQL failed.
 bool run_sql_and_stop(const QString& path, const char* sql);
@@ -70,8 +73,11 @@ bool run_sql_and_stop(const QString& path, const char* sql);
 // into the file, as the first write of a checkpoint.
 bool stop_in_checkpoint(const QString& path, const char* sql);
 
-// Turns the store at `path` into one of the first format, as the first release kept it: no
-// session history and no index, user_version 1. Its settings stay as they are.
+// Turns the store at `path` into one of the second format, as Kelvor 1.1 kept it: no day
+// ledger and no locked seconds, user_version 2. Its settings and history stay as they are.
+void downgrade_to_second_format(const QString& path);
+// ... or of the first format, as the first release kept it: no session history either, no
+// index, user_version 1.
 void downgrade_to_first_format(const QString& path);
 
 // Names each test of a parameterised suite after its case's `name`: letters and digits as

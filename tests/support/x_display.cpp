@@ -191,3 +191,28 @@ bool PrivateBus::wait_for_owner(const QString& name, int timeout_ms) const {
 }
 
 } // namespace kelvor::testing
+
+namespace kelvor::testing {
+
+bool LockScreen::start() {
+    if (system_.address().isEmpty() || session_.address().isEmpty())
+        return false;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    add_to(environment);
+    services_.setProcessEnvironment(environment);
+    // Debian's own python3, which python3-dbus and python3-gi are for.
+    services_.start(QStringLiteral(KELVOR_FAKE_LOCK_SERVICES), {});
+    return first_line(services_) == QLatin1String("ready");
+}
+
+void LockScreen::add_to(QProcessEnvironment& environment) const {
+    system_.add_to(environment);
+    session_.add_to(environment);
+}
+
+bool LockScreen::set(const QString& source, bool locked) {
+    services_.write((source + (locked ? " 1\n" : " 0\n")).toUtf8());
+    return first_line(services_) == QLatin1String("ok");
+}
+
+} // namespace kelvor::testing

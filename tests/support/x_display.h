@@ -88,4 +88,22 @@ private:
     QString address_;
 };
 
+// The desktop's lock screen on a system and a session bus of the test's own: the test-only
+// services of support/fake_lock_services.py, which start() starts.
+class LockScreen {
+public:
+    // False when dbus-daemon or python3-dbus is missing, or a bus or the services did not start.
+    bool start();
+    // Points both bus addresses of a program at these buses.
+    void add_to(QProcessEnvironment& environment) const;
+    // Locks or unlocks one source ("logind", "logind-invalidated", "freedesktop",
+    // "short-path", "gnome"); true once its signal is out.
+    bool set(const QString& source, bool locked);
+
+private:
+    PrivateBus system_{PrivateBus::Kind::system};
+    PrivateBus session_;
+    QProcess services_;
+};
+
 } // namespace kelvor::testing

@@ -1,0 +1,58 @@
+// The day ledger's operations of the SQLite store: its `days` table.
+
+#include "platform/sqlite_statement.h"
+#include "platform/sqlite_store.h"
+#include "platform/store_format.h"
+
+namespace kelvor::platform {
+
+using sqlite::Statement;
+
+void SqliteStore::add_to_day(const QString& day, qint32 seconds, qint32 locked_seconds,
+                             int sessions) {
+    transaction([&] {
+        // The day is there at every save but the first of the day: an UPDATE finds it with one
+        // look-up, where an UPSERT takes two.
+        Statement update(db_.get(), kept_,
+                         "UPDATE days SET seconds = seconds + ?2, "
+                         "locked_seconds = locked_seconds + ?3, sessions = sessions + ?4 "
+                         "WHERE day = ?1");
+        update.bind(1, day).bind(2, qint64(seconds)).bind(3, qint64(locked_seconds));
+        update.bind(4, qint64(sessions)).step();
+        if (sqlite3_changes(db_.get()) > 0)
+            return;
+        Statement insert(db_.get(), kept_,
+                         "INSERT INTO days (day, seconds, locked_seconds, sessions) "
+                         "VALUES (?1, ?2, ?3, ?4)");
+        insert.bind(1, day).bind(2, qint64(seconds)).bind(3, qint64(locked_seconds));
+        insert.bind(4, qint64(sessions)).step();
+    });
+}
+
+bool SqliteStore::for_each_day(const QString& first, const QString& last,
+                               const std::function<void(const LedgerDay&)>& visit) {
+    if (!format_has_history(format_))
+        return false;
+    // Without a bound, every day: a text comparison puts any day after "" and before "~".
+    const QString to = last.isEmpty() ? QStringLiteral("~") : last;
+    const QByteArray sql =
+        format_has_days(format_)
+            ? QByteArrayLiteral("SELECT day, seconds, locked_seconds, sessions, estimated "
+                                "FROM days WHERE day BETWEEN ?1 AND ?2 ORDER BY day")
+            : QByteArrayLiteral("SELECT day, seconds, 0, sessions, 1 FROM (") +
+                  days_of_history_query + ") WHERE day BETWEEN ?1 AND ?2 ORDER BY day";
+    Statement s(db_.get(), sql.constData());
+    s.bind(1, first).bind(2, to);
+    LedgerDay day;
+    while (s.step()) {
+        day.day = s.text(0);
+        day.seconds = s.integer32(1);
+        day.locked_seconds = s.integer32(2);
+        day.sessions = s.integer32(3);
+        day.estimated = s.integer64(4) != 0;
+        visit(day);
+    }
+    return true;
+}
+
+} // namespace kelvor::platform
