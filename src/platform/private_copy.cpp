@@ -54,13 +54,17 @@ PrivateCopy::PrivateCopy(const QByteArray& path) {
     const QString shown = shown_path(path);
     if (!folder_.isValid())
         throw StoreError(
-            QStringLiteral("cannot read the store %1: no private temporary folder (%2)")
+            QStringLiteral("cannot read the store %1 without its -shm file: no private temporary "
+                           "folder to read a copy in (%2). Check TMPDIR and the free space, or "
+                           "start the bar once, which makes the -shm again.")
                 .arg(shown, folder_.errorString())
                 .toStdString());
     path_ = QFile::encodeName(folder_.path()) + "/store.sqlite3";
     for (const char* suffix : {"", "-wal"}) {
         if (const int error = copy_file(path + suffix, path_ + suffix); error != 0)
-            throw StoreError(QStringLiteral("cannot read the store %1: %2")
+            throw StoreError(QStringLiteral("cannot read the store %1 without its -shm file: %2. "
+                                            "Check TMPDIR and the free space, or start the bar "
+                                            "once, which makes the -shm again.")
                                  .arg(shown, error_text(error))
                                  .toStdString());
     }

@@ -27,7 +27,22 @@ constexpr int busy_timeout_ms = 5000;
 [[noreturn]] void refuse_opening(sqlite3* db, const QString& shown, int rc) {
     const QString detail =
         db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-    refuse(QStringLiteral("cannot open the store %1: %2").arg(shown, detail));
+    refuse(QStringLiteral("cannot open the store %1: %2. Check that the file and its folder are "
+                          "yours and the disk has room, then start Kelvor again.")
+               .arg(shown, detail));
+}
+
+// What every refusal of a file that is not Kelvor's store says the user can do.
+QString not_ours_remedy() {
+    return QStringLiteral(" Move it away and Kelvor starts a new store there, or set "
+                          "XDG_DATA_HOME to another folder.");
+}
+
+// Whether the file begins as every SQLite database does: one that cannot be read is then
+// taken for a damaged store, which may still be partly recovered, rather than another file.
+bool looks_like_sqlite(const QByteArray& path) {
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3", 16);
 }
 
 // The size of a file, or -1 when there is none.
@@ -57,7 +72,8 @@ Connection open_reader(const QByteArray& path, Through through) {
                                    nullptr);
     Connection reader(db);
     if (rc != SQLITE_OK)
-        refuse(QStringLiteral("cannot read the store %1: %2")
+        refuse(QStringLiteral("cannot read the store %1: %2. Check that the file is yours, then "
+                              "try again.")
                    .arg(shown_path(path), QString::fromUtf8(sqlite3_errstr(rc))));
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, busy_timeout_ms);
@@ -77,19 +93,28 @@ struct Inspection {
     bool closed_abruptly = false;      // the -wal still held changes: the last program was stopped
 };
 
-StoreContents classify_or_refuse(sqlite3* reader, const QString& shown) {
+StoreContents classify_or_refuse(sqlite3* reader, const QByteArray& path) {
+    const QString shown = shown_path(path);
     try {
         return classify_store(reader, shown);
+    } catch (const StoreBusy&) {
+        throw;
     } catch (const StoreError&) {
-        refuse(QStringLiteral("%1 is not a Kelvor store (not an SQLite database, or damaged)")
-                   .arg(shown));
+        if (looks_like_sqlite(path))
+            throw StoreDamaged(sqlite::damaged_store_problem(shown).toStdString());
+        refuse(
+            QStringLiteral("%1 is not a Kelvor store: it is not an SQLite database.").arg(shown) +
+            not_ours_remedy());
     }
 }
 
 void refuse_unless_usable(const StoreContents& contents) {
-    if (contents.kind == StoreContents::Kind::foreign ||
-        contents.kind == StoreContents::Kind::newer)
-        refuse(contents.problem);
+    if (contents.kind == StoreContents::Kind::foreign)
+        refuse(contents.problem + not_ours_remedy());
+    if (contents.kind == StoreContents::Kind::newer)
+        refuse(contents.problem +
+               QStringLiteral(" Start the newer Kelvor again, or move the file away to start a "
+                              "new store with this one."));
 }
 
 // Refuses, by throwing StoreError before a byte is written, anything that is not the user's
@@ -110,8 +135,9 @@ Inspection inspect(const QByteArray& path) {
     if (size == 0) {
         // SQLite would throw away what is beside an empty file; that is not ours to lose.
         if (wal > 0 || journal > 0)
-            refuse(QStringLiteral("%1 is empty but SQLite's files beside it are not; Kelvor "
-                                  "leaves them as they are")
+            refuse(QStringLiteral("%1 is empty but SQLite's files beside it are not, and Kelvor "
+                                  "leaves them as they are. Move the three files away and "
+                                  "Kelvor starts a new store.")
                        .arg(shown));
         return {Inspection::Found::empty_file, {}, {}, {}};
     }
@@ -129,13 +155,15 @@ Inspection inspect(const QByteArray& path) {
         found.copy = std::make_unique<PrivateCopy>(path);
         found.reader = open_reader(found.copy->path(), Through::wal_of_a_copy);
     }
-    found.contents = classify_or_refuse(found.reader.get(), shown);
+    found.contents = classify_or_refuse(found.reader.get(), path);
     refuse_unless_usable(found.contents);
     // A file with nothing in it may be only the start of what the journal of an unfinished
     // change holds.
     if (found.contents.kind == StoreContents::Kind::empty && journal > 0)
-        refuse(QStringLiteral("%1 cannot be told to be a Kelvor store without changing SQLite's "
-                              "files beside it")
+        refuse(QStringLiteral("%1 cannot be told to be a Kelvor store without changing the "
+                              "unfinished change SQLite left beside it (%1-journal). Open it "
+                              "once with sqlite3 to finish that change, or move both files "
+                              "away.")
                    .arg(shown));
     return found;
 }
@@ -144,7 +172,7 @@ Inspection inspect(const QByteArray& path) {
 void check_whole(sqlite3* db, const QString& shown, bool settings_only = false) {
     Statement check(db, settings_only ? "PRAGMA quick_check(settings)" : "PRAGMA quick_check");
     if (!check.step() || check.text(0) != QLatin1String("ok"))
-        refuse(QStringLiteral("%1 is damaged: %2").arg(shown, check.text(0)));
+        throw StoreDamaged(sqlite::damaged_store_problem(shown).toStdString());
 }
 
 // A new store is made whole under another name and then renamed into place, so that the
@@ -157,16 +185,18 @@ void create_store_file(const QByteArray& path) {
     const int fd =
         ::open(building.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        refuse(QStringLiteral("cannot create the store %1: %2").arg(shown, error_text(errno)));
+        refuse(QStringLiteral("cannot create the store %1: %2. Check that the folder is yours "
+                              "and the disk has room, then start Kelvor again.")
+                   .arg(shown, error_text(errno)));
     ::close(fd);
     sqlite3* db = nullptr;
     sqlite3_open_v2(building.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
                     nullptr);
     Connection made(db);
     try {
-        sqlite::execute(db, "PRAGMA synchronous = FULL; BEGIN", shown);
-        create_current_schema(db, shown);
-        sqlite::execute(db, "COMMIT; PRAGMA journal_mode = WAL", shown);
+        sqlite::execute(db, "PRAGMA synchronous = FULL; BEGIN");
+        create_current_schema(db);
+        sqlite::execute(db, "COMMIT; PRAGMA journal_mode = WAL");
     } catch (const StoreError&) {
         made.reset();
         ::unlink(building.constData());
@@ -176,7 +206,9 @@ void create_store_file(const QByteArray& path) {
     if (::rename(building.constData(), path.constData()) != 0) {
         const int error = errno;
         ::unlink(building.constData());
-        refuse(QStringLiteral("cannot create the store %1: %2").arg(shown, error_text(error)));
+        refuse(QStringLiteral("cannot create the store %1: %2. Check that the folder is yours "
+                              "and the disk has room, then start Kelvor again.")
+                   .arg(shown, error_text(error)));
     }
     // The new name is durable once the folder that holds it is on disk.
     sync_folder(path.left(path.lastIndexOf('/') + 1));
@@ -212,21 +244,24 @@ OpenedFile open_to_write(const QByteArray& path) {
     // SQLite falls back to reading a file it may not write; find out before the first read,
     // which would leave -wal and -shm files beside it.
     if (sqlite3_db_readonly(db, "main") == 1)
-        refuse(QStringLiteral("the store %1 cannot be written").arg(shown));
+        refuse(QStringLiteral("the store %1 cannot be written, so no session can be recorded in "
+                              "it. Make it writable for you (chmod u+w %1) and start Kelvor "
+                              "again.")
+                   .arg(shown));
     sqlite3_busy_timeout(db, busy_timeout_ms);
     sqlite3_extended_result_codes(db, 1);
     opened.id = file_id(path);
     // Once more through this connection, which sees what another program may have changed
     // since: the file was read to be ours, so SQLite may now use its -wal and -shm.
-    opened.contents = classify_or_refuse(db, shown);
+    opened.contents = classify_or_refuse(db, path);
     refuse_unless_usable(opened.contents);
     opened.found_format = was_there ? opened.contents.version : 0;
     // Every page is checked only after an abrupt end, when a page may have been left half
     // written: the whole check takes time in proportion to the history, at every login. The
     // settings, which every start reads and writes, are checked each time.
     check_whole(db, shown, !found.closed_abruptly);
-    sqlite::execute(db, "PRAGMA journal_mode = WAL", shown);
-    sqlite::execute(db, "PRAGMA synchronous = FULL", shown);
+    sqlite::execute(db, "PRAGMA journal_mode = WAL");
+    sqlite::execute(db, "PRAGMA synchronous = FULL");
     return opened;
 }
 
@@ -258,7 +293,7 @@ sqlite::Connection open_in_memory(const QString& shown_path) {
     Connection memory(db);
     if (rc != SQLITE_OK)
         refuse_opening(db, shown_path, rc);
-    create_current_schema(db, shown_path);
+    create_current_schema(db);
     return memory;
 }
 

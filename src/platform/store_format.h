@@ -54,18 +54,18 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path);
 
 // Makes the newest format's schema with its user_version and Kelvor's application_id, inside
 // the caller's transaction.
-void create_current_schema(sqlite3* db, const QString& shown_path);
+void create_current_schema(sqlite3* db);
 
 // Brings a Kelvor store of format `version` to the newest format, with Kelvor's
 // application_id, inside the caller's transaction. Nothing is done to a current store that
 // already carries the id.
-void upgrade_to_current_schema(sqlite3* db, int version, const QString& shown_path);
+void upgrade_to_current_schema(sqlite3* db, int version);
 
 // Whether a store that `contents` describes needs bring_to_newest_format: it is empty, of an
 // older format, or a copy that lost Kelvor's marks (an sqlite3 .dump).
 bool needs_newest_format(const StoreContents& contents);
 // An empty store gets the newest format's schema, any other the upgrade; inside the caller's
 // transaction.
-void bring_to_newest_format(sqlite3* db, const StoreContents& contents, const QString& shown_path);
+void bring_to_newest_format(sqlite3* db, const StoreContents& contents);
 
 } // namespace kelvor::platform
