@@ -61,7 +61,7 @@ void report_output(platform::SettingsStore& store, const platform::Clock& clock,
     out.write((lines.join(u'\n') + u'\n').toUtf8());
 }
 
-void months_output(platform::SettingsStore& store, Format format, Output& out) {
+std::size_t months_output(platform::SettingsStore& store, Format format, Output& out) {
     namespace names = session::names;
     // Read as the month charts read them, so that every figure is the one they draw.
     const std::vector<session::MonthChartRow> sessions =
@@ -87,30 +87,32 @@ void months_output(platform::SettingsStore& store, Format format, Output& out) {
         table.seconds(time.overlay);
     }
     table.finish();
+    return sessions.size();
 }
 
-std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_running, Format format,
-                                           const QDate& since, Output& out) {
+std::optional<HistoryCount> sessions_output(platform::Store& store, bool copy_running,
+                                            Format format, const QDate& since, Output& out) {
     const QString first_day = since.isValid() ? since.toString(Qt::ISODate) : QString();
     Table table(format,
                 {{QStringLiteral("Started"), QStringLiteral("start")},
                  {QStringLiteral("Length"), QStringLiteral("seconds")},
                  {QStringLiteral("Ending"), QStringLiteral("ending")}},
                 out);
-    std::size_t all = 0;
+    HistoryCount count;
     const bool kept = session::for_each_history_session(
         store, copy_running, [&](const platform::HistorySession& session) {
-            ++all;
+            ++count.all;
             // The stored start begins with the day as the user saw it, yyyy-MM-dd.
             if (QStringView(session.started).left(10) < first_day)
                 return;
+            ++count.shown;
             table.text([&] { return shown_start(session.started); }, session.started);
             table.seconds(session.seconds);
             const QString ending = session::ending_text(session.ending);
             table.text([&] { return ending; }, ending);
         });
     table.finish();
-    return kept ? std::optional(all) : std::nullopt;
+    return kept ? std::optional(count) : std::nullopt;
 }
 
 } // namespace kelvor::commandline

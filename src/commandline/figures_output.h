@@ -55,13 +55,20 @@ void report_output(platform::SettingsStore& store, const platform::Clock& clock,
 
 // One row per stored month, in stored order: month, sessions, crashed sessions, time used and
 // longest session.
-void months_output(platform::SettingsStore& store, Format format, Output& out);
+// Returns how many months it printed.
+std::size_t months_output(platform::SettingsStore& store, Format format, Output& out);
+
+// How many sessions a history holds, and how many of them were printed.
+struct HistoryCount {
+    std::size_t all = 0;
+    std::size_t shown = 0;
+};
 
 // One row per session of the store's history that started on `since` or later (any day when
 // invalid): its start, length and how it ended, the session marked running as
-// for_each_history_session tells it (`copy_running`). Returns how many sessions the history
-// holds, shown or not; nullopt for a store that keeps no history, whose table is empty.
-std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_running, Format format,
-                                           const QDate& since, Output& out);
+// for_each_history_session tells it (`copy_running`). nullopt for a store that keeps no history,
+// whose table is empty.
+std::optional<HistoryCount> sessions_output(platform::Store& store, bool copy_running,
+                                            Format format, const QDate& since, Output& out);
 
 } // namespace kelvor::commandline

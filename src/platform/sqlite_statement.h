@@ -57,6 +57,10 @@ public:
         sqlite3_bind_text(stmt_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
         return *this;
     }
+    Statement& bind_null(int index) {
+        sqlite3_bind_null(stmt_, index);
+        return *this;
+    }
     Statement& bind(int index, qint64 number) {
         sqlite3_bind_int64(stmt_, index, number);
         return *this;

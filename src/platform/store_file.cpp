@@ -84,6 +84,28 @@ Connection open_reader(const QByteArray& path, Through through) {
     return reader;
 }
 
+// Whether the -wal beside `path` holds changes: a program had the store open and was stopped.
+// A -wal of its header alone holds none.
+bool wal_holds_changes(const QByteArray& path) {
+    constexpr qint64 wal_header_bytes = 32;
+    return size_of(path + "-wal") > wal_header_bytes;
+}
+
+// A reader of the database at `path` and of what its -wal adds, writing nothing: the file
+// alone when the -wal holds nothing (SQLite 3.40 also fails to read through a -wal of its
+// header alone), else through the -wal; without the -shm, through a private copy of the pair,
+// kept in `copy`.
+Connection open_as_sqlite_reads(const QByteArray& path, std::unique_ptr<PrivateCopy>& copy) {
+    if (!wal_holds_changes(path))
+        return open_reader(path, Through::file_alone);
+    // SQLite reads the -shm without writing it, and takes the readers' locks in it, so that a
+    // program writing at the same moment cannot move pages under this read.
+    if (size_of(path + "-shm") >= 0)
+        return open_reader(path, Through::wal);
+    copy = std::make_unique<PrivateCopy>(path);
+    return open_reader(copy->path(), Through::wal_of_a_copy);
+}
+
 // What is at the store's path, found by reading alone.
 struct Inspection {
     enum class Found { nothing, empty_file, database } found = Found::nothing;
@@ -142,19 +164,8 @@ Inspection inspect(const QByteArray& path) {
         return {Inspection::Found::empty_file, {}, {}, {}};
     }
     Inspection found{Inspection::Found::database, {}, {}, {}};
-    // A -wal of its header alone holds no change; SQLite 3.40 also fails to read through one.
-    constexpr qint64 wal_header_bytes = 32;
-    found.closed_abruptly = wal > wal_header_bytes;
-    if (!found.closed_abruptly) {
-        found.reader = open_reader(path, Through::file_alone);
-    } else if (size_of(path + "-shm") >= 0) {
-        // SQLite reads the -shm without writing it, and takes the readers' locks in it, so that
-        // a program writing at the same moment cannot move pages under this read.
-        found.reader = open_reader(path, Through::wal);
-    } else {
-        found.copy = std::make_unique<PrivateCopy>(path);
-        found.reader = open_reader(found.copy->path(), Through::wal_of_a_copy);
-    }
+    found.closed_abruptly = wal_holds_changes(path);
+    found.reader = open_as_sqlite_reads(path, found.copy);
     found.contents = classify_or_refuse(found.reader.get(), path);
     refuse_unless_usable(found.contents);
     // A file with nothing in it may be only the start of what the journal of an unfinished
@@ -174,6 +185,8 @@ void check_whole(sqlite3* db, const QString& shown, bool settings_only = false) 
     if (!check.step() || check.text(0) != QLatin1String("ok"))
         throw StoreDamaged(sqlite::damaged_store_problem(shown).toStdString());
 }
+
+} // namespace
 
 // A new store is made whole under another name and then renamed into place, so that the
 // store's own name only ever holds a complete store, whenever the program is stopped.
@@ -213,8 +226,6 @@ void create_store_file(const QByteArray& path) {
     // The new name is durable once the folder that holds it is on disk.
     sync_folder(path.left(path.lastIndexOf('/') + 1));
 }
-
-} // namespace
 
 FileId file_id(const QByteArray& path) {
     struct ::stat st {};
@@ -283,6 +294,24 @@ OpenedFile open_to_read(const QByteArray& path) {
     // No store yet, or nothing in it: no figures, read from an empty store of the newest
     // format that lives in memory only.
     opened.db = open_in_memory(shown);
+    return opened;
+}
+
+OpenedFile open_as_it_is(const QByteArray& path) {
+    if (const QString problem = own_file_problem(path, QStringLiteral("the store"));
+        !problem.isEmpty())
+        refuse(problem);
+    OpenedFile opened;
+    opened.db = open_as_sqlite_reads(path, opened.copy);
+    if (sqlite3_exec(opened.db.get(), "SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
+                     nullptr) == SQLITE_CORRUPT) {
+        // SQLite refuses a file shorter than its first page says before it reads a table.
+        opened.db.reset();
+        if (!opened.copy)
+            opened.copy = std::make_unique<PrivateCopy>(path);
+        opened.copy->restore_length();
+        opened.db = open_reader(opened.copy->path(), Through::wal_of_a_copy);
+    }
     return opened;
 }
 

@@ -12,8 +12,10 @@ namespace kelvor::platform {
 // damaged pages seem to have held.
 struct SalvagedTable {
     std::vector<std::vector<QVariant>> rows; // the columns asked for, the row id first
-    qint64 lost = 0; // row ids skipped over the unreadable pages (ids are given in order)
+    qint64 lost = 0;       // row ids skipped over the unreadable pages (ids are given in order)
     bool readable = false; // false: not even the table's first page could be read
+    // The pages after the last row read could not be read: how many rows they held is unknown.
+    bool end_unreadable = false;
 };
 
 // Reads `columns` of every row of `table` that can be reached, in row id order. A damaged

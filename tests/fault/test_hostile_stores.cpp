@@ -6,6 +6,7 @@
 #include "support/program.h"
 #include "support/test_support.h"
 
+#include <QDate>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -342,7 +343,8 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
     EXPECT_TRUE(error.contains("kelvor: ") && error.contains(c.message, Qt::CaseInsensitive))
         << error.toStdString();
     // One sentence of cause naming the file, one of what to do.
-    static const QRegularExpression cause_then_remedy(QStringLiteral("^kelvor: .*/.*\\. [A-Z].*\\.$"));
+    static const QRegularExpression cause_then_remedy(
+        QStringLiteral("^kelvor: .*/.*\\. [A-Z].*\\.$"));
     EXPECT_TRUE(cause_then_remedy.match(error.trimmed()).hasMatch()) << error.toStdString();
 
     // The options only read: what cannot be read they refuse in the same words.
@@ -357,6 +359,68 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
     if (!before.contains(program.data_dir() + "/store.lock"))
         after.erase(program.data_dir() + "/store.lock");
     EXPECT_EQ(after, before);
+
+    // What the message offers for a damaged store: --recover keeps it aside byte for byte, and
+    // the bar then starts on what could be read. Nothing else is ever recovered.
+    const bool damaged = QString(c.message).contains("damaged");
+    const QByteArray store_bytes = damaged ? bytes_of(program.store_path()) : QByteArray();
+    const auto recovered = program.run({"--recover"}, c.unprivileged ? user.prefix : QStringList{});
+    EXPECT_EQ(recovered.status, damaged || c.options_read_it ? 0 : 1)
+        << recovered.err.toStdString();
+    if (!damaged)
+        return;
+    EXPECT_TRUE(recovered.out.startsWith("Recovered " + program.store_path().toUtf8()))
+        << recovered.out.toStdString();
+    const QString aside =
+        program.store_path() + ".damaged-" + QDate::currentDate().toString(Qt::ISODate);
+    EXPECT_EQ(bytes_of(aside), store_bytes);
+    QProcess& bar = program.start();
+    ASSERT_TRUE(program.wait_until_session(1)) << bar.readAllStandardError().toStdString();
+    send_signal(bar, SIGTERM);
+    ASSERT_TRUE(bar.waitForFinished(10000));
+    EXPECT_EQ(bar.exitCode(), 0);
+}
+
+// A store damaged in its history only: --recover keeps every figure the report shows, refuses
+// while the bar runs, and has nothing to do on a whole store.
+TEST(HostileStore, RecoverKeepsEveryReadableFigure) {
+    Program program;
+    make_real_store(program);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(program.store_path()).constData(), &db), SQLITE_OK);
+    sqlite3_exec(db,
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                 "INSERT INTO sessions (started, seconds, ending) SELECT "
+                 "'2026-01-01T09:00:00+01:00', i, 'proper' FROM n",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(program.run({"--recover"}).err,
+              "kelvor: nothing to recover: the store is not damaged (" +
+                  program.store_path().toUtf8() + ")\n");
+    ASSERT_TRUE(kelvor::testing::damage_page(program.store_path(), "sessions", 3,
+                                             kelvor::testing::Damage::zeroed));
+    QProcess& bar = program.start();
+    ASSERT_TRUE(program.wait_until_session(3));
+    const auto refused = program.run({"--recover"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("Kelvor is running on the store"))
+        << refused.err.toStdString();
+    send_signal(bar, SIGKILL);
+    ASSERT_TRUE(bar.waitForFinished(10000));
+    const auto before = program.run({"--report"});
+    ASSERT_EQ(before.status, 0) << before.err.toStdString();
+
+    const auto recovered = program.run({"--recover"});
+    EXPECT_EQ(recovered.status, 0) << recovered.err.toStdString();
+    EXPECT_TRUE(recovered.out.contains("sessions of the history saved; lost, their pages could not "
+                                       "be read:"))
+        << recovered.out.toStdString();
+    // The killed session counts, before and after, as the crash its next start books. (The
+    // time since the first use goes on meanwhile.)
+    const auto figures = [](const QByteArray& report) {
+        return QString::fromUtf8(report).section("\nFirst time used: ", 0, 0).toStdString();
+    };
+    EXPECT_EQ(figures(program.run({"--report"}).out), figures(before.out));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, HostileStore, ::testing::ValuesIn(hostile_cases),

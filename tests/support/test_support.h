@@ -70,6 +70,12 @@ bool run_sql_and_stop(const QString& path, const char* sql);
 // into the file, as the first write of a checkpoint.
 bool stop_in_checkpoint(const QString& path, const char* sql);
 
+// Damages one leaf page of `table` in the store at `path` (which must hold everything, its -wal
+// checkpointed): the `nth` leaf, counted from 0, is zeroed, or torn -- its second half zeroed,
+// as a write cut off half-way leaves it. False when the table has no such page.
+enum class Damage { zeroed, torn };
+bool damage_page(const QString& path, const char* table, int nth, Damage how);
+
 // Turns the store at `path` into one of the first format, as the first release kept it: no
 // session history and no index, user_version 1. Its settings stay as they are.
 void downgrade_to_first_format(const QString& path);
