@@ -11,6 +11,8 @@
 #include "platform/sqlite_store.h"
 #include "platform/standard_streams.h"
 #include "platform/store_location.h"
+#include "platform/store_recovery.h"
+#include "platform/user_dirs.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -37,6 +39,29 @@ void choose_platform() {
         qputenv("QT_QPA_PLATFORM", "wayland");
 }
 
+// The store to start on, or null when it is refused (the user was told why). A damaged store
+// is recovered first if the user chooses to: what can be read goes into a new store, the
+// damaged file is kept aside.
+std::unique_ptr<kelvor::platform::SqliteStore> open_store(const QByteArray& path) {
+    using namespace kelvor;
+    try {
+        try {
+            return std::make_unique<platform::SqliteStore>(path);
+        } catch (const platform::StoreDamaged& error) {
+            if (!platform::offer_recovery(QString::fromStdString(error.what())))
+                return nullptr;
+            const platform::Recovery recovery = platform::recover_store(path, QDate::currentDate());
+            platform::report_to_user(
+                QStringLiteral("recovered %1: %2")
+                    .arg(platform::shown_path(path), platform::recovery_text(recovery)));
+            return std::make_unique<platform::SqliteStore>(path);
+        }
+    } catch (const platform::StoreError& error) {
+        platform::report_fatal(QString::fromStdString(error.what()));
+        return nullptr;
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -59,7 +84,9 @@ int main(int argc, char* argv[]) {
     // Task bars find the stopwatch through the desktop entry, or else through the windows' icon,
     // which the bar sets once it is on the screen.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kelvor.kelvor"));
-    QApplication::setQuitOnLastWindowClosed(true);
+    // Until the bar is up, the boxes of the start are the only windows: closing one must not
+    // end the program on its way to the bar.
+    QApplication::setQuitOnLastWindowClosed(false);
     // From here a log-off or kill signal waits for the event loop. Until the session runs, the
     // only loop is that of a start-up error box, and the signal ends the program.
     platform::ShutdownSignals shutdown;
@@ -86,16 +113,12 @@ int main(int argc, char* argv[]) {
         break;
     }
 
-    std::unique_ptr<platform::SqliteStore> store;
+    const std::unique_ptr<platform::SqliteStore> store = open_store(location.store_path);
+    if (!store)
+        return 1;
     platform::SystemClock clock;
     platform::QtDialogs dialogs;
     platform::DetachedProcessStarter starter;
-    try {
-        store = std::make_unique<platform::SqliteStore>(location.store_path);
-    } catch (const platform::StoreError& error) {
-        platform::report_fatal(QString::fromStdString(error.what()));
-        return 1;
-    }
 
     frmKelvor bar({*store, clock, dialogs, starter});
     try {
@@ -105,6 +128,7 @@ int main(int argc, char* argv[]) {
         platform::report_fatal(QString::fromStdString(error.what()));
         return 1;
     }
+    QApplication::setQuitOnLastWindowClosed(true);
     QObject::disconnect(before_session);
     QObject::connect(&shutdown, &platform::ShutdownSignals::requested, &bar, &QWidget::close);
     QObject::connect(&shutdown, &platform::ShutdownSignals::save_requested, &bar,

@@ -1,7 +1,10 @@
 #include "platform/sqlite_store.h"
+#include "support/test_support.h"
 #include "support/x_display.h"
 
+#include <QDate>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRect>
 #include <QStandardPaths>
@@ -243,5 +246,61 @@ TEST(BarOnX11, OnEveryWorkspaceAndFoundAgainByASecondStart) {
         EXPECT_EQ(d.stored("nb_session", "Stat"), "1");
         hider.kill();
         hider.waitForFinished();
+    }
+}
+
+// A store whose settings are damaged: the start asks, in a box, whether to recover. Enter
+// (Recover) keeps the damaged file aside byte for byte and starts on what could be read;
+// Escape (Quit) leaves every file as it was.
+TEST(BarOnX11, ADamagedStoreIsRecoveredOrLeftAsTheUserAnswers) {
+    for (const char* program : tools) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            GTEST_SKIP() << program << " is not installed";
+    }
+    for (const bool recover : {true, false}) {
+        SCOPED_TRACE(recover ? "Recover" : "Quit");
+        Display d;
+        ASSERT_FALSE(d.start_kelvor().isEmpty());
+        d.stop_kelvor();
+        {
+            kelvor::platform::SqliteStore store(d.store_path());
+            store.transaction([&] {
+                for (int i = 0; i < 300; ++i)
+                    store.write("Padding", QString::number(i), QString(100, u'x'));
+            });
+        }
+        ASSERT_TRUE(kelvor::testing::damage_page(d.store_path(), "settings", 1,
+                                                 kelvor::testing::Damage::zeroed));
+        QFile file(d.store_path());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray damaged = file.readAll();
+
+        const QString box = d.start_kelvor(); // the first window is the box that asks
+        ASSERT_FALSE(box.isEmpty());
+        d.tool("xdotool", {"windowfocus", "--sync", box});
+        d.tool("xdotool", {"key", recover ? "Return" : "Escape"});
+        if (!recover) {
+            ASSERT_TRUE(d.kelvor.waitForFinished(10000));
+            EXPECT_EQ(d.kelvor.exitCode(), 1);
+            ASSERT_TRUE(file.seek(0));
+            EXPECT_EQ(file.readAll(), damaged);
+            continue;
+        }
+        // Then a box tells what was saved; the bar comes once it is closed.
+        QString told;
+        ASSERT_TRUE(d.wait_until([&] {
+            told = d.tool("xdotool", {"search", "--onlyvisible", "--name", "^Kelvor$"})
+                       .section('\n', 0, 0);
+            return !told.isEmpty() && told != box;
+        }));
+        d.tool("xdotool", {"windowfocus", "--sync", told});
+        d.tool("xdotool", {"key", "Return"});
+        EXPECT_TRUE(d.wait_until([&] { return d.stored("nb_session", "Stat") == "2"; }))
+            << d.stored("nb_session", "Stat").value_or("?").toStdString();
+        QFile aside(d.store_path() + ".damaged-" + QDate::currentDate().toString(Qt::ISODate));
+        ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+        EXPECT_EQ(aside.readAll(), damaged);
+        d.stop_kelvor();
+        EXPECT_EQ(d.kelvor.exitCode(), 0);
     }
 }

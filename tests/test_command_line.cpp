@@ -120,9 +120,10 @@ TEST(CommandLine, ReadsTheArguments) {
          Format::csv,
          {2000, 2, 29}},
         {{"--sessions", "--since", "2001-02-29"}, Action::start_bar, {}, {}, "YYYY-MM-DD"},
-        {{"--sessions", "--since"}, Action::start_bar, {}, {}, "Missing value"},
+        {{"--sessions", "--since"}, Action::start_bar, {}, {}, "option '--since' needs a value"},
         {{"--months", "--since", "2026-12-01"}, Action::start_bar, {}, {}, "goes with --days"},
         {{"--report", "--json"}, Action::start_bar, {}, {}, "go with --days, --months or"},
+        {{"--recover", "--days"}, Action::start_bar, {}, {}, "go one at a time"},
         // How long this week, and today: today is 1 March 2000 here.
         {{"--days"}, Action::days, Format::plain, {2000, 2, 24}, "", {2000, 3, 1}},
         {{"--sessions", "--since=today"}, Action::sessions, Format::plain, {2000, 3, 1}},
@@ -135,8 +136,10 @@ TEST(CommandLine, ReadsTheArguments) {
         {{"--days", "--since=today", "--until=yesterday"}, Action::start_bar, {}, {}, "after"},
         {{"--days", "--until", "Monday"}, Action::start_bar, {}, {}, "yesterday, not 'Monday'"},
         {{"--months", "--csv", "--json"}, Action::start_bar, {}, {}, "one at a time"},
-        {{"--bogus"}, Action::start_bar, {}, {}, "Unknown option 'bogus'"},
-        {{"--help", "--bogus"}, Action::start_bar, {}, {}, "Unknown option 'bogus'"},
+        {{"--bogus"}, Action::start_bar, {}, {}, "unknown option '--bogus'"},
+        {{"--help", "-bogus=2"}, Action::start_bar, {}, {}, "unknown option '-bogus'"},
+        {{"--recover"}, Action::recover},
+        {{"--recover", "--report"}, Action::start_bar, {}, {}, "go one at a time"},
         {{"report"}, Action::start_bar, {}, {}, "unexpected argument 'report'"},
     };
     for (const Case& c : cases) {
@@ -525,6 +528,7 @@ struct Ask {
     QStringList arguments;
     std::function<QByteArray(SqliteStore&, bool running)> expected;
     const char* first_release_note = ""; // on stderr for a first-release store
+    const char* history_note = "";       // on stderr for a store with a history
 };
 
 // The figures of the report and the months, as the options count them: a session that never
@@ -567,6 +571,12 @@ const Ask asks[] = {
     {{"--sessions"},
      [](SqliteStore& store, bool running) { return sessions_of(store, Format::plain, running); },
      "no session history yet"},
+    {{"--sessions", "--since", "2000-04-02"},
+     [](SqliteStore& store, bool running) {
+         return sessions_of(store, Format::plain, running, {2000, 4, 2});
+     },
+     "no session history yet",
+     "no sessions since 2000-04-02"},
     {{"--sessions", "--csv", "--since", "2000-03-26"},
      [](SqliteStore& store, bool running) {
          return sessions_of(store, Format::csv, running, {2000, 3, 26});
@@ -617,6 +627,9 @@ TEST_P(OnEveryStore, PrintsWithoutDisplayAndChangesNothing) {
         }
         EXPECT_TRUE(run.err.contains(first_release ? ask.first_release_note : state.note))
             << run.err.toStdString();
+        if (state.status == 0 && !first_release && QFile::exists(program.store_path())) {
+            EXPECT_TRUE(run.err.contains(ask.history_note)) << run.err.toStdString();
+        }
         if (state.bar_runs)
             EXPECT_EQ(program.dump(), dump);
         else
@@ -654,7 +667,7 @@ TEST(CommandLine, HelpVersionAndWrongArgumentsTouchNothing) {
     } cases[] = {
         {{"--version"}, 0, "kelvor " KELVOR_VERSION "\n", ""},
         {{"--help"}, 0, "--sessions", ""},
-        {{"--bogus"}, 2, "", "kelvor: Unknown option 'bogus'.\nUsage: "},
+        {{"--bogus"}, 2, "", "kelvor: unknown option '--bogus'\nTry 'kelvor --help'.\n"},
         {{"--sessions", "--since", "last-week"}, 2, "", "today or yesterday, not 'last-week'"},
     };
     for (const bool display : {true, false}) {
@@ -670,6 +683,7 @@ TEST(CommandLine, HelpVersionAndWrongArgumentsTouchNothing) {
             EXPECT_TRUE(run.err.contains(c.err)) << run.err.toStdString();
             if (c.status == 2) {
                 EXPECT_EQ(run.out, "");
+                EXPECT_EQ(run.err.count('\n'), 2); // what is wrong, and where to look
             }
         }
         EXPECT_EQ(files_under(program.home()), files);

@@ -1,8 +1,15 @@
 #include "barwindow/frm_kelvor.h"
+#include "platform/dialogs.h"
 #include "support/expected_reports.h"
 #include "support/test_support.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -79,4 +86,60 @@ TEST(UsageReportBox, AFailingStoreNeverEndsTheProgram) {
     EXPECT_TRUE(run.f.dialogs.shown.empty());
     run.bar.Affiche_stat(); // and again: still nothing, still running
     EXPECT_TRUE(run.f.dialogs.shown.empty());
+}
+
+// The box the user sees: each report line whole on one line (never wrapped), the box inside
+// the screen whatever the font's size (a large scale on a small screen scrolls inside it),
+// No the answer to Enter and Yes to a click on Yes.
+TEST(UsageReportBox, TheRealBoxShowsEachLineWholeInsideTheScreen) {
+    const struct {
+        const char* name;
+        int point_size;
+        bool enter; // Enter, else a click on Yes
+        bool answer;
+    } cases[] = {
+        {"the desktop's font, Enter", 0, true, false},
+        {"a font too large for the screen, a click on Yes", 60, false, true},
+    };
+    const QFont desktop_font = QApplication::font();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFont font = desktop_font;
+        if (c.point_size > 0)
+            font.setPointSize(c.point_size);
+        QApplication::setFont(font);
+        bool checked = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+            auto* label = box->findChild<QLabel*>("text");
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->text().toStdString(), first_hour_report);
+            EXPECT_FALSE(label->wordWrap());
+            int widest = 0;
+            for (const QString& line : label->text().split('\n'))
+                widest = std::max(widest, QFontMetrics(label->font()).horizontalAdvance(line));
+            EXPECT_GE(label->width(), widest);
+            // With the desktop's font the whole text is in view; a larger one scrolls.
+            EXPECT_EQ(label->visibleRegion() == QRegion(label->rect()), c.point_size == 0);
+            EXPECT_TRUE(box->screen()->availableGeometry().contains(box->frameGeometry()))
+                << box->frameGeometry().width() << "x" << box->frameGeometry().height();
+            checked = true;
+            if (c.enter) {
+                QTest::keyClick(box, Qt::Key_Return);
+            } else {
+                for (auto* button : box->findChildren<QPushButton*>()) {
+                    if (button->text().contains("Yes"))
+                        QTest::mouseClick(button, Qt::LeftButton);
+                }
+            }
+        });
+        kelvor::platform::QtDialogs dialogs;
+        EXPECT_EQ(dialogs.ask_yes_no(nullptr, "Kelvor by Vorn/Quillet",
+                                     QString::fromStdString(first_hour_report)),
+                  c.answer);
+        EXPECT_TRUE(checked);
+    }
+    QApplication::setFont(desktop_font);
 }

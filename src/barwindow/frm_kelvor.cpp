@@ -2,6 +2,7 @@
 
 #include "barwindow/font_fitting.h"
 #include "barwindow/mouse_arguments.h"
+#include "platform/dialogs.h"
 #include "platform/display.h"
 #include "platform/process_starter.h"
 #include "platform/system_colours.h"
@@ -60,14 +61,6 @@ constexpr MouseHandlers minutes_handlers{&frmKelvor::Lab_minutes_elapsed_MouseDo
                                          &frmKelvor::Lab_minutes_elapsed_MouseMove,
                                          &frmKelvor::Lab_minutes_elapsed_Mouseup};
 
-// Kelvor's stopwatch: the icon theme's "kelvor" where Kelvor is installed, else the built-in one.
-QIcon kelvor_icon() {
-    QIcon built_in;
-    built_in.addFile(QStringLiteral(":/icons/kelvor-16.png"), QSize(16, 16));
-    built_in.addFile(QStringLiteral(":/icons/kelvor-32.png"), QSize(32, 32));
-    return QIcon::fromTheme(QStringLiteral("kelvor"), built_in);
-}
-
 } // namespace
 
 frmKelvor::frmKelvor(const Services& services, QWidget* parent)
@@ -120,7 +113,7 @@ void frmKelvor::Form_Load() {
     // comes once the event loop runs, with the bar already drawn; so does the request for
     // every workspace, which the window manager can only grant a window it has mapped.
     QTimer::singleShot(0, this, [this] {
-        QApplication::setWindowIcon(kelvor_icon());
+        QApplication::setWindowIcon(platform::kelvor_icon());
         platform::show_on_every_workspace(*this);
     });
 }

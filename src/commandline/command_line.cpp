@@ -5,6 +5,7 @@
 #include "platform/sqlite_store.h"
 #include "platform/standard_streams.h"
 #include "platform/store_location.h"
+#include "platform/store_recovery.h"
 #include "platform/user_dirs.h"
 #include "session/dates.h"
 #include "session/numbers.h"
@@ -13,6 +14,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstdio>
 
@@ -63,6 +66,10 @@ struct Options {
     QCommandLineOption json{QStringLiteral("json"),
                             QStringLiteral("With --days, --months or --sessions: a JSON array "
                                            "of objects, lengths in seconds, dates in ISO 8601.")};
+    QCommandLineOption recover{
+        QStringLiteral("recover"),
+        QStringLiteral("Copy what can still be read of a damaged store into a new one, keeping "
+                       "the damaged file aside. The bar must not run.")};
     QCommandLineParser parser;
 
     Options() {
@@ -74,7 +81,8 @@ struct Options {
                            "and changes nothing, also while the bar runs.\n\n"
                            "  kelvor --days                how long: the last 7 days, today last\n"
                            "  kelvor --days --since today  how long today"));
-        parser.addOptions({days, report, months, sessions, since, until, csv, json, help, version});
+        parser.addOptions(
+            {days, report, months, sessions, since, until, csv, json, recover, help, version});
         for (const char* name : toolkit_options_with_value) {
             QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("x"));
             option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -88,6 +96,27 @@ struct Options {
     }
 };
 
+// What the parser found wrong, in the words of the program's other messages: the option as it
+// was typed, with its dashes.
+QString parse_error(const QCommandLineParser& parser, const QStringList& arguments) {
+    const auto typed = [&](const QString& name) {
+        for (const QString& argument : arguments.mid(1)) {
+            if (argument.startsWith(u'-') &&
+                argument.section(u'=', 0, 0).remove(QRegularExpression(QStringLiteral("^-+"))) ==
+                    name)
+                return argument.section(u'=', 0, 0);
+        }
+        return QStringLiteral("--") + name;
+    };
+    if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty())
+        return QStringLiteral("unknown option '%1'").arg(typed(unknown.constFirst()));
+    // The parser's other complaint: an option given without its value.
+    static const QRegularExpression missing(QStringLiteral("'-*([^']+)'"));
+    if (const auto match = missing.match(parser.errorText()); match.hasMatch())
+        return QStringLiteral("option '%1' needs a value").arg(typed(match.captured(1)));
+    return parser.errorText();
+}
+
 Request wrong(const QString& why) {
     Request request;
     request.error = why;
@@ -97,6 +126,16 @@ Request wrong(const QString& why) {
 QString store_note(const platform::StoreLocation& location, const char* what) {
     return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(what),
                                          platform::shown_path(location.store_path));
+}
+
+// " from DAY to DAY", " since DAY" or " until DAY", for a note about an empty table.
+QString range_text(const DayRange& days) {
+    const auto day = [](const QDate& date) { return date.toString(Qt::ISODate); };
+    if (days.first.isValid() && days.last.isValid())
+        return QStringLiteral(" from %1 to %2").arg(day(days.first), day(days.last));
+    if (days.first.isValid())
+        return QStringLiteral(" since %1").arg(day(days.first));
+    return days.last.isValid() ? QStringLiteral(" until %1").arg(day(days.last)) : QString();
 }
 
 // A note or an error, on stderr: the options never show a box, nor need a display for one.
@@ -138,33 +177,49 @@ void figures(const Request& request, platform::SqliteStore& store,
     const bool running =
         platform::InstanceLock::is_held(location.lock_path) && session::session_unbooked(store);
     const platform::SystemClock clock;
+    // A plain table with no row prints nothing at all (CSV its header, JSON "[]"), so a line
+    // on stderr says why; for an empty store, that line is already said.
+    const bool quiet_table = request.format == Format::plain && store.found_format() != 0;
     if (request.action == Request::Action::report || request.action == Request::Action::months) {
         const auto booked = with_pending_crash_booked(store, running, clock);
         platform::SettingsStore& shown = booked ? *booked : store;
-        if (request.action == Request::Action::months)
-            return months_output(shown, request.format, out);
+        if (request.action == Request::Action::months) {
+            if (months_output(shown, request.format, out) == 0 && quiet_table)
+                note(store_note(location, "no month recorded yet"));
+            return;
+        }
         return report_output(shown, clock,
                              running ? std::optional(session::saved_session_seconds(store))
                                      : std::nullopt,
                              QLocale(), out);
     }
     if (request.action == Request::Action::days) {
-        if (!days_output(store, request.format, request.days, platform::locale_is_utf8(), out))
+        const std::optional<std::size_t> shown =
+            days_output(store, request.format, request.days, platform::locale_is_utf8(), out);
+        if (!shown)
             note(store_note(location, "no days yet: this store was kept by an earlier Kelvor, "
                                       "and its days start at Kelvor's next start"));
+        else if (*shown == 0 && quiet_table)
+            note(QStringLiteral("no days recorded%1").arg(range_text(request.days)));
         return;
     }
-    const std::optional<std::size_t> history =
+    const std::optional<HistoryCount> history =
         sessions_output(store, running, request.format, request.days, out);
     if (!history) {
         note(store_note(location, "no session history yet: this store was kept by an earlier "
                                   "Kelvor, and its history starts at Kelvor's next start"));
         return;
     }
+    if (history->shown == 0 && quiet_table) {
+        note(QStringLiteral("no sessions%1")
+                 .arg(request.days.first.isValid() || request.days.last.isValid()
+                          ? range_text(request.days)
+                          : QStringLiteral(" in the history yet")));
+    }
     // The number of rows is known only once they are written: the note about the sessions
     // before the history comes after them.
     if (const double before_history =
-            session::read_number(store, names::stat, names::nb_session, 0) - double(*history);
+            session::read_number(store, names::stat, names::nb_session, 0) - double(history->all);
         before_history > 0) {
         note(QStringLiteral("the history starts when this store was upgraded; the %1 sessions "
                             "before count only in the totals (--report)")
@@ -197,12 +252,56 @@ int print_figures(const Request& request) {
     return out.finish();
 }
 
+// Replaces a damaged store by what can be read of it, the damaged file kept aside. Never while a
+// copy of Kelvor runs on it, and never on a file that is not a Kelvor store.
+int recover(StandardOutput& out) {
+    const platform::StoreLocation location = platform::StoreLocation::standard();
+    if (const QString problem = platform::store_directory_problem(location.directory);
+        !problem.isEmpty()) {
+        note(problem);
+        return 1;
+    }
+    if (!QFile::exists(QFile::decodeName(location.store_path))) {
+        note(store_note(location, "nothing to recover: there is no store yet"));
+        return 0;
+    }
+    platform::InstanceLock lock(location.lock_path);
+    switch (lock.try_acquire()) {
+    case platform::InstanceLock::Result::held_elsewhere:
+        note(QStringLiteral("Kelvor is running on the store %1. Close its bar (its session is "
+                            "then booked) and run kelvor --recover again.")
+                 .arg(platform::shown_path(location.store_path)));
+        return 1;
+    case platform::InstanceLock::Result::failed:
+        note(lock.error());
+        return 1;
+    case platform::InstanceLock::Result::acquired:
+        break;
+    }
+    try {
+        if (!platform::store_is_damaged(location.store_path)) {
+            note(store_note(location, "nothing to recover: the store is not damaged"));
+            return 0;
+        }
+        const platform::Recovery recovery =
+            platform::recover_store(location.store_path, QDate::currentDate());
+        out.write(
+            QStringLiteral("Recovered %1: %2\n")
+                .arg(platform::shown_path(location.store_path), platform::recovery_text(recovery))
+                .toLocal8Bit());
+    } catch (const platform::StoreError& error) {
+        note(QString::fromStdString(error.what()));
+        return 1;
+    }
+    return out.finish();
+}
+
 } // namespace
 
 Request parse_arguments(const QStringList& arguments, const QDate& today) {
     Options o;
     if (!o.parser.parse(arguments))
-        return wrong(o.parser.errorText());
+        return wrong(parse_error(o.parser, arguments));
     if (!o.parser.positionalArguments().isEmpty())
         return wrong(QStringLiteral("unexpected argument '%1'")
                          .arg(o.parser.positionalArguments().constFirst()));
@@ -219,7 +318,8 @@ Request parse_arguments(const QStringList& arguments, const QDate& today) {
         {o.days, Request::Action::days},
         {o.report, Request::Action::report},
         {o.months, Request::Action::months},
-        {o.sessions, Request::Action::sessions}};
+        {o.sessions, Request::Action::sessions},
+        {o.recover, Request::Action::recover}};
     int chosen = 0;
     for (const auto& [option, action] : actions) {
         if (o.parser.isSet(option)) {
@@ -228,7 +328,8 @@ Request parse_arguments(const QStringList& arguments, const QDate& today) {
         }
     }
     if (chosen > 1)
-        return wrong(QStringLiteral("--days, --report, --months and --sessions go one at a time"));
+        return wrong(QStringLiteral("--days, --report, --months, --sessions and --recover go one "
+                                    "at a time"));
     const bool csv = o.parser.isSet(o.csv);
     const bool json = o.parser.isSet(o.json);
     if (csv && json)
@@ -280,8 +381,8 @@ std::optional<int> run_command_line(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("kelvor"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KELVOR_VERSION));
     if (!request.error.isEmpty()) {
-        std::fprintf(stderr, "kelvor: %s\n%s", request.error.toLocal8Bit().constData(),
-                     help_text().toLocal8Bit().constData());
+        note(request.error);
+        std::fputs("Try 'kelvor --help'.\n", stderr);
         return 2;
     }
     StandardOutput out;
@@ -292,6 +393,8 @@ std::optional<int> run_command_line(int argc, char* argv[]) {
     case Request::Action::version:
         out.write((version_text + u'\n').toLocal8Bit());
         return out.finish();
+    case Request::Action::recover:
+        return recover(out);
     default:
         return print_figures(request);
     }

@@ -93,7 +93,7 @@ void report_output(platform::SettingsStore& store, const platform::Clock& clock,
     out.write((lines.join(u'\n') + u'\n').toUtf8());
 }
 
-void months_output(platform::SettingsStore& store, Format format, Output& out) {
+std::size_t months_output(platform::SettingsStore& store, Format format, Output& out) {
     namespace names = session::names;
     // Read as the month charts read them, so that every figure is the one they draw.
     const std::vector<session::MonthChartRow> sessions =
@@ -119,10 +119,11 @@ void months_output(platform::SettingsStore& store, Format format, Output& out) {
         table.seconds(time.overlay);
     }
     table.finish();
+    return sessions.size();
 }
 
-std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_running, Format format,
-                                           const DayRange& days, Output& out) {
+std::optional<HistoryCount> sessions_output(platform::Store& store, bool copy_running,
+                                            Format format, const DayRange& days, Output& out) {
     const QString first_day = bound(days.first, QString());
     const QString last_day = bound(days.last, QStringLiteral("~"));
     Table table(format,
@@ -131,14 +132,15 @@ std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_run
                  {QStringLiteral("Locked"), QStringLiteral("locked_seconds")},
                  {QStringLiteral("Ending"), QStringLiteral("ending")}},
                 out);
-    std::size_t all = 0;
+    HistoryCount count;
     const bool kept = session::for_each_history_session(
         store, copy_running, [&](const platform::HistorySession& session) {
-            ++all;
+            ++count.all;
             // The stored start begins with the day as the user saw it, yyyy-MM-dd.
             const QStringView day = QStringView(session.started).left(10);
             if (day < first_day || day > last_day)
                 return;
+            ++count.shown;
             table.text([&] { return shown_start(session.started); }, session.started);
             table.seconds(session.seconds);
             table.seconds(session.locked_seconds);
@@ -146,11 +148,11 @@ std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_run
             table.text([&] { return ending; }, ending);
         });
     table.finish();
-    return kept ? std::optional(all) : std::nullopt;
+    return kept ? std::optional(count) : std::nullopt;
 }
 
-bool days_output(platform::Store& store, Format format, const DayRange& range, bool blocks,
-                 Output& out) {
+std::optional<std::size_t> days_output(platform::Store& store, Format format, const DayRange& range,
+                                       bool blocks, Output& out) {
     std::vector<platform::LedgerDay> days;
     const bool kept =
         store.for_each_day(bound(range.first, QString()), bound(range.last, QString()),
@@ -193,7 +195,7 @@ bool days_output(platform::Store& store, Format format, const DayRange& range, b
     table.finish();
     if (format == Format::plain && total.estimated)
         out.write("* estimated from the session history when the store got its day ledger\n");
-    return kept;
+    return kept ? std::optional(days.size()) : std::nullopt;
 }
 
 } // namespace kelvor::commandline

@@ -55,7 +55,14 @@ void report_output(platform::SettingsStore& store, const platform::Clock& clock,
 
 // One row per stored month, in stored order: month, sessions, crashed sessions, time used and
 // longest session.
-void months_output(platform::SettingsStore& store, Format format, Output& out);
+// Returns how many months it printed.
+std::size_t months_output(platform::SettingsStore& store, Format format, Output& out);
+
+// How many sessions a history holds, and how many of them were printed.
+struct HistoryCount {
+    std::size_t all = 0;
+    std::size_t shown = 0;
+};
 
 // The days a table shows, both included; an invalid one leaves that side open.
 struct DayRange {
@@ -65,17 +72,16 @@ struct DayRange {
 
 // One row per session of the store's history that started in `days`: its start, length,
 // locked seconds and how it ended, the session marked running as for_each_history_session
-// tells it (`copy_running`). Returns how many sessions the history holds, shown or not;
-// nullopt for a store that keeps no history, whose table is empty.
-std::optional<std::size_t> sessions_output(platform::Store& store, bool copy_running, Format format,
-                                           const DayRange& days, Output& out);
+// tells it (`copy_running`). nullopt for a store that keeps no history, whose table is empty.
+std::optional<HistoryCount> sessions_output(platform::Store& store, bool copy_running,
+                                            Format format, const DayRange& days, Output& out);
 
 // One row per day of the day ledger in `days`, oldest first: the time used, locked, active
 // (used less locked) and the sessions that ran, and whether the day was estimated from the
 // history. The plain table ends each row with a bar of the active time, scaled to the longest
-// day shown, in eighths of a block (`blocks`) or in #, and adds a total. False for a store
-// that keeps no days (the first release's), whose table is empty.
-bool days_output(platform::Store& store, Format format, const DayRange& days, bool blocks,
-                 Output& out);
+// day shown, in eighths of a block (`blocks`) or in #, and adds a total. Returns how many days
+// it printed; nullopt for a store that keeps no days (the first release's), whose table is empty.
+std::optional<std::size_t> days_output(platform::Store& store, Format format, const DayRange& days,
+                                       bool blocks, Output& out);
 
 } // namespace kelvor::commandline

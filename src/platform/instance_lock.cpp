@@ -42,7 +42,9 @@ InstanceLock::Result InstanceLock::try_acquire() {
         return Result::failed;
     const int fd = ::open(path_.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error_ = QStringLiteral("cannot create %1: %2").arg(shown_path(path_), error_text(errno));
+        error_ = QStringLiteral("cannot create the lock %1: %2. Check that the folder is yours "
+                                "and writable, then start Kelvor again.")
+                     .arg(shown_path(path_), error_text(errno));
         return Result::failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -50,7 +52,9 @@ InstanceLock::Result InstanceLock::try_acquire() {
         ::close(fd);
         if (err == EWOULDBLOCK)
             return Result::held_elsewhere;
-        error_ = QStringLiteral("cannot lock %1: %2").arg(shown_path(path_), error_text(err));
+        error_ = QStringLiteral("cannot lock %1: %2. The folder's file system may not support "
+                                "locks; set XDG_DATA_HOME to a folder on a local disk.")
+                     .arg(shown_path(path_), error_text(err));
         return Result::failed;
     }
     // The flock alone decides who runs (the first release takes only that); this second lock

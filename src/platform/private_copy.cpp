@@ -54,16 +54,41 @@ PrivateCopy::PrivateCopy(const QByteArray& path) {
     const QString shown = shown_path(path);
     if (!folder_.isValid())
         throw StoreError(
-            QStringLiteral("cannot read the store %1: no private temporary folder (%2)")
+            QStringLiteral("cannot read the store %1 without its -shm file: no private temporary "
+                           "folder to read a copy in (%2). Check TMPDIR and the free space, or "
+                           "start the bar once, which makes the -shm again.")
                 .arg(shown, folder_.errorString())
                 .toStdString());
     path_ = QFile::encodeName(folder_.path()) + "/store.sqlite3";
     for (const char* suffix : {"", "-wal"}) {
-        if (const int error = copy_file(path + suffix, path_ + suffix); error != 0)
-            throw StoreError(QStringLiteral("cannot read the store %1: %2")
+        const int error = copy_file(path + suffix, path_ + suffix);
+        if (error != 0 && !(error == ENOENT && *suffix != '\0')) // a -wal need not be there
+            throw StoreError(QStringLiteral("cannot read the store %1 without its -shm file: %2. "
+                                            "Check TMPDIR and the free space, or start the bar "
+                                            "once, which makes the -shm again.")
                                  .arg(shown, error_text(error))
                                  .toStdString());
     }
+}
+
+void PrivateCopy::restore_length() {
+    QFile file(QFile::decodeName(path_));
+    if (!file.open(QIODevice::ReadWrite))
+        return;
+    const QByteArray header = file.read(100);
+    if (header.size() < 100)
+        return;
+    const auto big_endian = [&](int at, int bytes) {
+        quint64 value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value = value << 8 | quint8(header[at + i]);
+        return value;
+    };
+    // The page size at offset 16 (1 stands for 65536), the page count at offset 28.
+    const quint64 page_size = big_endian(16, 2) == 1 ? 65536 : big_endian(16, 2);
+    const quint64 said = page_size * big_endian(28, 4);
+    if (said > quint64(file.size()))
+        file.resize(qint64(said));
 }
 
 } // namespace kelvor::platform

@@ -16,6 +16,11 @@ public:
     explicit PrivateCopy(const QByteArray& path);
     const QByteArray& path() const { return path_; }
 
+    // Grows the copy of a file cut short to the size its first page gives: SQLite refuses a file
+    // shorter than it says it is, but reads the pages that were cut off as empty ones, and what
+    // lies before them can then be read. Does nothing to a file as long as it says.
+    void restore_length();
+
 private:
     QTemporaryDir folder_;
     QByteArray path_;

@@ -20,6 +20,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Raised when another program holds the store longer than the wait for it: trying again later
+// may succeed.
+class StoreBusy : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
+// Raised when SQLite finds pages of the store that do not hold together: what can still be read
+// may be recovered into a new store (store_recovery.h).
+class StoreDamaged : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
 // Raised for every write once the store's file was replaced or removed under the program (a
 // backup restored with cp or mv while Kelvor ran): trying again cannot help.
 class StoreReplaced : public StoreError {

@@ -23,16 +23,17 @@ inline sqlite3_stmt* prepare(sqlite3* db, const char* sql, unsigned int flags) {
     return stmt;
 }
 
-// Runs `sql` (one or more statements); throws StoreError naming `shown_path` on failure.
-inline void execute(sqlite3* db, const char* sql, const QString& shown_path) {
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
-    if (rc != SQLITE_OK) {
-        const QString detail = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
-        sqlite3_free(message);
-        throw StoreError(
-            QStringLiteral("store access failed on %1: %2").arg(shown_path, detail).toStdString());
-    }
+// Throws what an SQLite error `rc` on `db` means for the store, naming its file: StoreBusy
+// when another program holds it, StoreDamaged when its pages do not hold together.
+[[noreturn]] void fail(sqlite3* db, int rc);
+
+// What the user reads about a store whose pages do not hold together, and what to do.
+QString damaged_store_problem(const QString& shown_path);
+
+// Runs `sql` (one or more statements); throws as fail() does.
+inline void execute(sqlite3* db, const char* sql) {
+    if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
+        fail(db, rc);
 }
 
 // One prepared statement for the length of a call: either a one-off, finalized at the end,
@@ -71,6 +72,10 @@ public:
         sqlite3_bind_text(stmt_, index, lasting_text, -1, SQLITE_STATIC);
         return *this;
     }
+    Statement& bind_null(int index) {
+        sqlite3_bind_null(stmt_, index);
+        return *this;
+    }
     Statement& bind(int index, qint64 number) {
         sqlite3_bind_int64(stmt_, index, number);
         return *this;
@@ -82,9 +87,7 @@ public:
             return true;
         if (rc == SQLITE_DONE)
             return false;
-        throw StoreError(QStringLiteral("store access failed: %1")
-                             .arg(QString::fromUtf8(sqlite3_errmsg(db_)))
-                             .toStdString());
+        fail(db_, rc);
     }
     QString text(int column) const {
         const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));

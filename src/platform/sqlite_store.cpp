@@ -28,7 +28,7 @@ SqliteStore::SqliteStore(const QByteArray& path, Access access)
     // An older store gets the newest format in one transaction: its settings stay as they
     // are, and its history starts with the next session.
     if (needs_newest_format(opened.contents))
-        transaction([&] { bring_to_newest_format(db_.get(), opened.contents, path_); });
+        transaction([&] { bring_to_newest_format(db_.get(), opened.contents); });
 }
 
 SqliteStore::SqliteStore(const QString& path, Access access)
@@ -107,8 +107,8 @@ void SqliteStore::refuse_if_replaced() {
         sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     }
     throw StoreReplaced(
-        QStringLiteral("the store %1 was replaced or removed while Kelvor ran; nothing more is "
-                       "written to it: start Kelvor again to go on with the store now there")
+        QStringLiteral("the store %1 was replaced or removed while Kelvor ran, so nothing more "
+                       "is written to it. Start Kelvor again to go on with the store now there.")
             .arg(path_)
             .toStdString());
 }

@@ -27,7 +27,22 @@ constexpr int busy_timeout_ms = 5000;
 [[noreturn]] void refuse_opening(sqlite3* db, const QString& shown, int rc) {
     const QString detail =
         db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-    refuse(QStringLiteral("cannot open the store %1: %2").arg(shown, detail));
+    refuse(QStringLiteral("cannot open the store %1: %2. Check that the file and its folder are "
+                          "yours and the disk has room, then start Kelvor again.")
+               .arg(shown, detail));
+}
+
+// What every refusal of a file that is not Kelvor's store says the user can do.
+QString not_ours_remedy() {
+    return QStringLiteral(" Move it away and Kelvor starts a new store there, or set "
+                          "XDG_DATA_HOME to another folder.");
+}
+
+// Whether the file begins as every SQLite database does: one that cannot be read is then
+// taken for a damaged store, which may still be partly recovered, rather than another file.
+bool looks_like_sqlite(const QByteArray& path) {
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3", 16);
 }
 
 // The size of a file, or -1 when there is none.
@@ -57,7 +72,8 @@ Connection open_reader(const QByteArray& path, Through through) {
                                    nullptr);
     Connection reader(db);
     if (rc != SQLITE_OK)
-        refuse(QStringLiteral("cannot read the store %1: %2")
+        refuse(QStringLiteral("cannot read the store %1: %2. Check that the file is yours, then "
+                              "try again.")
                    .arg(shown_path(path), QString::fromUtf8(sqlite3_errstr(rc))));
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, busy_timeout_ms);
@@ -66,6 +82,28 @@ Connection open_reader(const QByteArray& path, Through through) {
     // without a copy.
     sqlite3_exec(db, "PRAGMA mmap_size = 268435456", nullptr, nullptr, nullptr);
     return reader;
+}
+
+// Whether the -wal beside `path` holds changes: a program had the store open and was stopped.
+// A -wal of its header alone holds none.
+bool wal_holds_changes(const QByteArray& path) {
+    constexpr qint64 wal_header_bytes = 32;
+    return size_of(path + "-wal") > wal_header_bytes;
+}
+
+// A reader of the database at `path` and of what its -wal adds, writing nothing: the file
+// alone when the -wal holds nothing (SQLite 3.40 also fails to read through a -wal of its
+// header alone), else through the -wal; without the -shm, through a private copy of the pair,
+// kept in `copy`.
+Connection open_as_sqlite_reads(const QByteArray& path, std::unique_ptr<PrivateCopy>& copy) {
+    if (!wal_holds_changes(path))
+        return open_reader(path, Through::file_alone);
+    // SQLite reads the -shm without writing it, and takes the readers' locks in it, so that a
+    // program writing at the same moment cannot move pages under this read.
+    if (size_of(path + "-shm") >= 0)
+        return open_reader(path, Through::wal);
+    copy = std::make_unique<PrivateCopy>(path);
+    return open_reader(copy->path(), Through::wal_of_a_copy);
 }
 
 // What is at the store's path, found by reading alone.
@@ -77,19 +115,28 @@ struct Inspection {
     bool closed_abruptly = false;      // the -wal still held changes: the last program was stopped
 };
 
-StoreContents classify_or_refuse(sqlite3* reader, const QString& shown) {
+StoreContents classify_or_refuse(sqlite3* reader, const QByteArray& path) {
+    const QString shown = shown_path(path);
     try {
         return classify_store(reader, shown);
+    } catch (const StoreBusy&) {
+        throw;
     } catch (const StoreError&) {
-        refuse(QStringLiteral("%1 is not a Kelvor store (not an SQLite database, or damaged)")
-                   .arg(shown));
+        if (looks_like_sqlite(path))
+            throw StoreDamaged(sqlite::damaged_store_problem(shown).toStdString());
+        refuse(
+            QStringLiteral("%1 is not a Kelvor store: it is not an SQLite database.").arg(shown) +
+            not_ours_remedy());
     }
 }
 
 void refuse_unless_usable(const StoreContents& contents) {
-    if (contents.kind == StoreContents::Kind::foreign ||
-        contents.kind == StoreContents::Kind::newer)
-        refuse(contents.problem);
+    if (contents.kind == StoreContents::Kind::foreign)
+        refuse(contents.problem + not_ours_remedy());
+    if (contents.kind == StoreContents::Kind::newer)
+        refuse(contents.problem +
+               QStringLiteral(" Start the newer Kelvor again, or move the file away to start a "
+                              "new store with this one."));
 }
 
 // Refuses, by throwing StoreError before a byte is written, anything that is not the user's
@@ -110,32 +157,24 @@ Inspection inspect(const QByteArray& path) {
     if (size == 0) {
         // SQLite would throw away what is beside an empty file; that is not ours to lose.
         if (wal > 0 || journal > 0)
-            refuse(QStringLiteral("%1 is empty but SQLite's files beside it are not; Kelvor "
-                                  "leaves them as they are")
+            refuse(QStringLiteral("%1 is empty but SQLite's files beside it are not, and Kelvor "
+                                  "leaves them as they are. Move the three files away and "
+                                  "Kelvor starts a new store.")
                        .arg(shown));
         return {Inspection::Found::empty_file, {}, {}, {}};
     }
     Inspection found{Inspection::Found::database, {}, {}, {}};
-    // A -wal of its header alone holds no change; SQLite 3.40 also fails to read through one.
-    constexpr qint64 wal_header_bytes = 32;
-    found.closed_abruptly = wal > wal_header_bytes;
-    if (!found.closed_abruptly) {
-        found.reader = open_reader(path, Through::file_alone);
-    } else if (size_of(path + "-shm") >= 0) {
-        // SQLite reads the -shm without writing it, and takes the readers' locks in it, so that
-        // a program writing at the same moment cannot move pages under this read.
-        found.reader = open_reader(path, Through::wal);
-    } else {
-        found.copy = std::make_unique<PrivateCopy>(path);
-        found.reader = open_reader(found.copy->path(), Through::wal_of_a_copy);
-    }
-    found.contents = classify_or_refuse(found.reader.get(), shown);
+    found.closed_abruptly = wal_holds_changes(path);
+    found.reader = open_as_sqlite_reads(path, found.copy);
+    found.contents = classify_or_refuse(found.reader.get(), path);
     refuse_unless_usable(found.contents);
     // A file with nothing in it may be only the start of what the journal of an unfinished
     // change holds.
     if (found.contents.kind == StoreContents::Kind::empty && journal > 0)
-        refuse(QStringLiteral("%1 cannot be told to be a Kelvor store without changing SQLite's "
-                              "files beside it")
+        refuse(QStringLiteral("%1 cannot be told to be a Kelvor store without changing the "
+                              "unfinished change SQLite left beside it (%1-journal). Open it "
+                              "once with sqlite3 to finish that change, or move both files "
+                              "away.")
                    .arg(shown));
     return found;
 }
@@ -144,8 +183,10 @@ Inspection inspect(const QByteArray& path) {
 void check_whole(sqlite3* db, const QString& shown, bool settings_only = false) {
     Statement check(db, settings_only ? "PRAGMA quick_check(settings)" : "PRAGMA quick_check");
     if (!check.step() || check.text(0) != QLatin1String("ok"))
-        refuse(QStringLiteral("%1 is damaged: %2").arg(shown, check.text(0)));
+        throw StoreDamaged(sqlite::damaged_store_problem(shown).toStdString());
 }
+
+} // namespace
 
 // A new store is made whole under another name and then renamed into place, so that the
 // store's own name only ever holds a complete store, whenever the program is stopped.
@@ -157,16 +198,18 @@ void create_store_file(const QByteArray& path) {
     const int fd =
         ::open(building.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        refuse(QStringLiteral("cannot create the store %1: %2").arg(shown, error_text(errno)));
+        refuse(QStringLiteral("cannot create the store %1: %2. Check that the folder is yours "
+                              "and the disk has room, then start Kelvor again.")
+                   .arg(shown, error_text(errno)));
     ::close(fd);
     sqlite3* db = nullptr;
     sqlite3_open_v2(building.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
                     nullptr);
     Connection made(db);
     try {
-        sqlite::execute(db, "PRAGMA synchronous = FULL; BEGIN", shown);
-        create_current_schema(db, shown);
-        sqlite::execute(db, "COMMIT; PRAGMA journal_mode = WAL", shown);
+        sqlite::execute(db, "PRAGMA synchronous = FULL; BEGIN");
+        create_current_schema(db);
+        sqlite::execute(db, "COMMIT; PRAGMA journal_mode = WAL");
     } catch (const StoreError&) {
         made.reset();
         ::unlink(building.constData());
@@ -176,13 +219,13 @@ void create_store_file(const QByteArray& path) {
     if (::rename(building.constData(), path.constData()) != 0) {
         const int error = errno;
         ::unlink(building.constData());
-        refuse(QStringLiteral("cannot create the store %1: %2").arg(shown, error_text(error)));
+        refuse(QStringLiteral("cannot create the store %1: %2. Check that the folder is yours "
+                              "and the disk has room, then start Kelvor again.")
+                   .arg(shown, error_text(error)));
     }
     // The new name is durable once the folder that holds it is on disk.
     sync_folder(path.left(path.lastIndexOf('/') + 1));
 }
-
-} // namespace
 
 FileId file_id(const QByteArray& path) {
     struct ::stat st {};
@@ -212,21 +255,24 @@ OpenedFile open_to_write(const QByteArray& path) {
     // SQLite falls back to reading a file it may not write; find out before the first read,
     // which would leave -wal and -shm files beside it.
     if (sqlite3_db_readonly(db, "main") == 1)
-        refuse(QStringLiteral("the store %1 cannot be written").arg(shown));
+        refuse(QStringLiteral("the store %1 cannot be written, so no session can be recorded in "
+                              "it. Make it writable for you (chmod u+w %1) and start Kelvor "
+                              "again.")
+                   .arg(shown));
     sqlite3_busy_timeout(db, busy_timeout_ms);
     sqlite3_extended_result_codes(db, 1);
     opened.id = file_id(path);
     // Once more through this connection, which sees what another program may have changed
     // since: the file was read to be ours, so SQLite may now use its -wal and -shm.
-    opened.contents = classify_or_refuse(db, shown);
+    opened.contents = classify_or_refuse(db, path);
     refuse_unless_usable(opened.contents);
     opened.found_format = was_there ? opened.contents.version : 0;
     // Every page is checked only after an abrupt end, when a page may have been left half
     // written: the whole check takes time in proportion to the history, at every login. The
     // settings, which every start reads and writes, are checked each time.
     check_whole(db, shown, !found.closed_abruptly);
-    sqlite::execute(db, "PRAGMA journal_mode = WAL", shown);
-    sqlite::execute(db, "PRAGMA synchronous = FULL", shown);
+    sqlite::execute(db, "PRAGMA journal_mode = WAL");
+    sqlite::execute(db, "PRAGMA synchronous = FULL");
     return opened;
 }
 
@@ -252,6 +298,24 @@ OpenedFile open_to_read(const QByteArray& path) {
     return opened;
 }
 
+OpenedFile open_as_it_is(const QByteArray& path) {
+    if (const QString problem = own_file_problem(path, QStringLiteral("the store"));
+        !problem.isEmpty())
+        refuse(problem);
+    OpenedFile opened;
+    opened.db = open_as_sqlite_reads(path, opened.copy);
+    if (sqlite3_exec(opened.db.get(), "SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
+                     nullptr) == SQLITE_CORRUPT) {
+        // SQLite refuses a file shorter than its first page says before it reads a table.
+        opened.db.reset();
+        if (!opened.copy)
+            opened.copy = std::make_unique<PrivateCopy>(path);
+        opened.copy->restore_length();
+        opened.db = open_reader(opened.copy->path(), Through::wal_of_a_copy);
+    }
+    return opened;
+}
+
 sqlite::Connection open_in_memory(const QString& shown_path) {
     sqlite3* db = nullptr;
     const int rc =
@@ -259,7 +323,7 @@ sqlite::Connection open_in_memory(const QString& shown_path) {
     Connection memory(db);
     if (rc != SQLITE_OK)
         refuse_opening(db, shown_path, rc);
-    create_current_schema(db, shown_path);
+    create_current_schema(db);
     return memory;
 }
 

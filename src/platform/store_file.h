@@ -48,6 +48,16 @@ OpenedFile open_to_write(const QByteArray& path);
 // memory.
 OpenedFile open_to_read(const QByteArray& path);
 
+// Opens the database at `path` to read as SQLite itself reads it (through its -wal, or a
+// private copy of the pair), writing nothing, and without telling or checking what it holds:
+// what is left of a damaged store can then be read. A file cut short is read from a private
+// copy grown to the length it says it has.
+OpenedFile open_as_it_is(const QByteArray& path);
+
+// Makes a new, empty store of the newest format at `path`: whole under another name first, then
+// renamed into place, so that `path` never holds half a store.
+void create_store_file(const QByteArray& path);
+
 // An empty store of the newest format that lives in memory only; `shown_path` for messages.
 sqlite::Connection open_in_memory(const QString& shown_path);
 

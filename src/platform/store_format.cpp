@@ -67,13 +67,16 @@ constexpr const char* days_table = "CREATE TABLE days ("
 constexpr const char* days_of_history =
     "INSERT INTO days (day, seconds, locked_seconds, sessions, estimated) "
     "SELECT day, seconds, 0, sessions, 1 FROM (" KELVOR_DAYS_OF_HISTORY ")";
+constexpr const char* missing_days_of_history =
+    "INSERT OR IGNORE INTO days (day, seconds, locked_seconds, sessions, estimated) "
+    "SELECT day, seconds, 0, sessions, 1 FROM (" KELVOR_DAYS_OF_HISTORY ")";
 
-void stamp_current_version(sqlite3* db, const QString& shown_path) {
+void stamp_current_version(sqlite3* db) {
     const QByteArray stamp = QStringLiteral("PRAGMA user_version = %1; PRAGMA application_id = %2")
                                  .arg(store_formats().back().version)
                                  .arg(kelvor_application_id)
                                  .toUtf8();
-    sqlite::execute(db, stamp.constData(), shown_path);
+    sqlite::execute(db, stamp.constData());
 }
 
 // A schema as (type, name, table, SQL) for every object, in a fixed order. The SQL is compared
@@ -132,7 +135,7 @@ const Schema* expected_schema(int version) {
         sqlite3* db = nullptr;
         sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
         for (const char* statement : format.schema)
-            sqlite::execute(db, statement, QStringLiteral(":memory:"));
+            sqlite::execute(db, statement);
         Schema schema = schema_of(db);
         sqlite3_close_v2(db);
         return &made.emplace(version, std::move(schema)).first->second;
@@ -178,7 +181,7 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
     if (found.application_id != 0 && found.application_id != kelvor_application_id) {
         found.problem =
             QStringLiteral("%1 is not a Kelvor store: it is marked as another program's "
-                           "(application_id %2)")
+                           "(application_id %2).")
                 .arg(shown_path)
                 .arg(found.application_id);
         return found;
@@ -187,7 +190,7 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
         found.application_id == kelvor_application_id && found.version > newest) {
         found.kind = StoreContents::Kind::newer;
         found.problem = QStringLiteral("%1 was made by a newer Kelvor (store format %2; this "
-                                       "Kelvor knows formats up to %3); it is left as it is")
+                                       "Kelvor knows formats up to %3), and is left as it is.")
                             .arg(shown_path)
                             .arg(found.version)
                             .arg(newest);
@@ -204,7 +207,7 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
             continue;
         if (user_version != 0 && user_version != format.version) {
             found.problem = QStringLiteral("%1 is not a Kelvor store: it has the tables of "
-                                           "Kelvor's store format %2 but user_version %3")
+                                           "Kelvor's store format %2 but user_version %3.")
                                 .arg(shown_path)
                                 .arg(format.version)
                                 .arg(user_version);
@@ -217,25 +220,30 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path) {
         return found;
     }
     found.problem = QStringLiteral("%1 is not a Kelvor store: its tables (%2) are not those of "
-                                   "any Kelvor store format")
+                                   "any Kelvor store format.")
                         .arg(shown_path, table_names(schema));
     return found;
 }
 
-void create_current_schema(sqlite3* db, const QString& shown_path) {
-    for (const char* statement : store_formats().back().schema)
-        sqlite::execute(db, statement, shown_path);
-    stamp_current_version(db, shown_path);
+qint64 add_missing_days_of_history(sqlite3* db) {
+    sqlite::execute(db, missing_days_of_history);
+    return sqlite3_changes64(db);
 }
 
-void upgrade_to_current_schema(sqlite3* db, int version, const QString& shown_path) {
+void create_current_schema(sqlite3* db) {
+    for (const char* statement : store_formats().back().schema)
+        sqlite::execute(db, statement);
+    stamp_current_version(db);
+}
+
+void upgrade_to_current_schema(sqlite3* db, int version) {
     for (const StoreFormat& format : store_formats()) {
         if (format.version <= version)
             continue;
         for (const char* statement : format.upgrade)
-            sqlite::execute(db, statement, shown_path);
+            sqlite::execute(db, statement);
     }
-    stamp_current_version(db, shown_path);
+    stamp_current_version(db);
 }
 
 bool needs_newest_format(const StoreContents& contents) {
@@ -243,11 +251,11 @@ bool needs_newest_format(const StoreContents& contents) {
            contents.version < store_formats().back().version || !contents.marked;
 }
 
-void bring_to_newest_format(sqlite3* db, const StoreContents& contents, const QString& shown_path) {
+void bring_to_newest_format(sqlite3* db, const StoreContents& contents) {
     if (contents.kind == StoreContents::Kind::empty)
-        create_current_schema(db, shown_path);
+        create_current_schema(db);
     else
-        upgrade_to_current_schema(db, contents.version, shown_path);
+        upgrade_to_current_schema(db, contents.version);
 }
 
 } // namespace kelvor::platform

@@ -26,6 +26,10 @@ struct StoreFormat {
 // format 3 fills the day ledger with it; a reader of a format-2 store estimates its days by it.
 extern const char* const days_of_history_query;
 
+// Adds to the day ledger of `db` (of the newest format) the days of its history that it lacks,
+// marked estimated; returns how many.
+qint64 add_missing_days_of_history(sqlite3* db);
+
 // Every format this program opens, oldest first; new stores get the last one.
 const std::vector<StoreFormat>& store_formats();
 
@@ -61,18 +65,18 @@ StoreContents classify_store(sqlite3* db, const QString& shown_path);
 
 // Makes the newest format's schema with its user_version and Kelvor's application_id, inside
 // the caller's transaction.
-void create_current_schema(sqlite3* db, const QString& shown_path);
+void create_current_schema(sqlite3* db);
 
 // Brings a Kelvor store of format `version` to the newest format, with Kelvor's
 // application_id, inside the caller's transaction. Nothing is done to a current store that
 // already carries the id.
-void upgrade_to_current_schema(sqlite3* db, int version, const QString& shown_path);
+void upgrade_to_current_schema(sqlite3* db, int version);
 
 // Whether a store that `contents` describes needs bring_to_newest_format: it is empty, of an
 // older format, or a copy that lost Kelvor's marks (an sqlite3 .dump).
 bool needs_newest_format(const StoreContents& contents);
 // An empty store gets the newest format's schema, any other the upgrade; inside the caller's
 // transaction.
-void bring_to_newest_format(sqlite3* db, const StoreContents& contents, const QString& shown_path);
+void bring_to_newest_format(sqlite3* db, const StoreContents& contents);
 
 } // namespace kelvor::platform

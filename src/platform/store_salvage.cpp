@@ -53,6 +53,25 @@ qint64 saturated_add(qint64 a, quint64 b) {
     return quint64(largest_id - a) < b ? largest_id : qint64(quint64(a) + b);
 }
 
+// Its keys are not numbers to seek past a damaged page by: the scan ends at it.
+SalvagedTable salvage_without_row_ids(sqlite3* db, const QString& name, const QString& columns) {
+    SalvagedTable salvaged;
+    salvaged.row_ids = false;
+    const Query scan = prepare(db, QStringLiteral("SELECT NULL, %1 FROM %2").arg(columns, name));
+    if (!scan)
+        return salvaged; // not even the schema names the table
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(scan.get())) == SQLITE_ROW) {
+        std::vector<QVariant> row;
+        for (int i = 0; i < sqlite3_column_count(scan.get()); ++i)
+            row.push_back(column(scan.get(), i));
+        salvaged.rows.push_back(std::move(row));
+    }
+    salvaged.readable = rc == SQLITE_DONE || !salvaged.rows.empty();
+    salvaged.end_unreadable = rc != SQLITE_DONE && salvaged.readable;
+    return salvaged;
+}
+
 } // namespace
 
 SalvagedTable salvage_table(sqlite3* db, const char* table, const QString& columns) {
@@ -62,10 +81,10 @@ SalvagedTable salvage_table(sqlite3* db, const char* table, const QString& colum
                                                   "ORDER BY rowid")
                                        .arg(columns, name));
     const Query first_from = prepare(
-        db, QStringLiteral("SELECT rowid FROM %1 WHERE rowid >= ?1 ORDER BY rowid LIMIT 1")
-                .arg(name));
+        db,
+        QStringLiteral("SELECT rowid FROM %1 WHERE rowid >= ?1 ORDER BY rowid LIMIT 1").arg(name));
     if (!scan || !first_from)
-        return salvaged; // not even the schema names the table
+        return salvage_without_row_ids(db, name, columns);
     qint64 from = std::numeric_limits<qint64>::min(); // the first row id not yet read
     std::optional<qint64> last;                       // the last row id read
     for (;;) {
@@ -94,8 +113,10 @@ SalvagedTable salvage_table(sqlite3* db, const char* table, const QString& colum
         qint64 found = 0;
         Seek seen = Seek::damaged;
         for (quint64 step = 1; seen == Seek::damaged; step *= 2) {
-            if (failing == largest_id || step == 0)
-                return salvaged; // no page past it can be reached
+            if (failing == largest_id || step == 0) {
+                salvaged.end_unreadable = true; // no page past it can be reached
+                return salvaged;
+            }
             landing = saturated_add(failing, step);
             seen = seek(first_from.get(), landing, &found);
             if (seen == Seek::damaged)
@@ -108,8 +129,10 @@ SalvagedTable salvage_table(sqlite3* db, const char* table, const QString& colum
             else
                 landing = middle;
         }
-        if (seek(first_from.get(), landing, &found) != Seek::row)
-            return salvaged; // the damaged page was the last
+        if (seek(first_from.get(), landing, &found) != Seek::row) {
+            salvaged.end_unreadable = true; // the damaged page was the last
+            return salvaged;
+        }
         // Kelvor gives ids one after another: the gap is what the damaged pages held.
         salvaged.lost += found - (last ? *last + 1 : 1);
         from = found;

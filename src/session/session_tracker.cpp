@@ -19,10 +19,11 @@ namespace {
 // A failed write (full disk) fails at once; a busy store has already waited its busy timeout.
 constexpr std::chrono::milliseconds pause_between_tries{200};
 
-// Runs `attempt(first)` until it returns, retrying a store error until `patience` has passed
-// (measured in real time); then the last error goes to the caller.
-template <typename Attempt>
-void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt) {
+// Runs `attempt(first)` until it returns, retrying a `Retried` error of the store until
+// `patience` has passed (measured in real time); then the last error goes to the caller, with
+// `then` added to its text.
+template <typename Retried, typename Attempt>
+void retry_on(std::chrono::milliseconds patience, const std::string& then, Attempt&& attempt) {
     const QDeadlineTimer deadline(patience);
     for (bool first = true;; first = false) {
         try {
@@ -30,15 +31,17 @@ void retry_on_store_error(std::chrono::milliseconds patience, Attempt&& attempt)
             return;
         } catch (const platform::StoreReplaced&) {
             throw; // no later try can reach the store this session began in
-        } catch (const platform::StoreError& error) {
-            if (deadline.hasExpired()) {
-                throw platform::StoreError(std::string(error.what()) + " (tried for " +
-                                           std::to_string(patience.count() / 1000) + " s)");
-            }
+        } catch (const Retried& error) {
+            if (deadline.hasExpired())
+                throw Retried(std::string(error.what()) + then);
             QThread::msleep(
                 std::min<qint64>(pause_between_tries.count(), deadline.remainingTime()));
         }
     }
+}
+
+std::string seconds_text(std::chrono::milliseconds patience) {
+    return std::to_string(patience.count() / 1000) + " s";
 }
 
 } // namespace
@@ -68,38 +71,51 @@ WindowPlace SessionTracker::window_place() const {
 }
 
 void SessionTracker::start() {
+    // The session begins now, also when the store makes it wait: another program may hold the
+    // store at login (a backup tool, an sqlite3 shell), and the bar is already on the screen.
+    // Only a busy store is waited for: it refuses before a change, so a retry cannot count the
+    // session twice.
+    const QDateTime start_time = clock_.now();
+    const qint64 awake_at_start = clock_.awake_ms();
     Saved started;
-    store_.transaction([&] {
-        last_session_suffix.clear();
-        minutes_elapsed_current_session = 0;
-        add_to_number(store_, names::stat, names::nb_session, 1);
+    retry_on<platform::StoreBusy>(
+        start_patience,
+        "; it was not free within " + seconds_text(start_patience) +
+            ". Close that program and start Kelvor again.",
+        [&](bool) {
+            store_.transaction([&] {
+                last_session_suffix.clear();
+                minutes_elapsed_current_session = 0;
+                add_to_number(store_, names::stat, names::nb_session, 1);
 
-        if (session_unbooked(store_)) {
-            // The previous session never reached its end.
-            book_crashed_session(store_, clock_);
-            last_session_suffix = QStringLiteral(" (crashed)");
-        }
-        last_session_duration = saved_session_seconds(store_);
-        store_.write(names::stat, names::debuted, names::yes);
-        store_.write(names::stat, names::recupered_time, names::initial_recupered_time);
-        time_deb = clock_.now();
-        awake_ms_deb = clock_.awake_ms();
-        // A lock told before the start holds from it.
-        locked_since_ms_ = awake_ms_deb;
-        locked_ms_ = 0;
-        history_id_ = store_.add_running_session(iso_date_time(time_deb));
-        // The day ledger holds what a crash would book, from the start on: the first save
-        // puts the session's own time in place of these seconds.
-        started.seconds = names::initial_recupered_seconds;
-        started.until_first_save = true;
-        move_to_day(started, time_deb.date());
-        store_.add_to_day(started.day_key, started.seconds, 0, 1);
+                if (session_unbooked(store_)) {
+                    // The previous session never reached its end.
+                    book_crashed_session(store_, clock_);
+                    last_session_suffix = QStringLiteral(" (crashed)");
+                }
+                last_session_duration = saved_session_seconds(store_);
+                store_.write(names::stat, names::debuted, names::yes);
+                store_.write(names::stat, names::recupered_time, names::initial_recupered_time);
+                time_deb = start_time;
+                awake_ms_deb = awake_at_start;
+                // A lock told before the start holds from it.
+                locked_since_ms_ = awake_ms_deb;
+                locked_ms_ = 0;
+                history_id_ = store_.add_running_session(iso_date_time(time_deb));
+                // The day ledger holds what a crash would book, from the start on: the first
+                // save puts the session's own time in place of these seconds.
+                started.seconds = names::initial_recupered_seconds;
+                started.until_first_save = true;
+                move_to_day(started, time_deb.date());
+                store_.add_to_day(started.day_key, started.seconds, 0, 1);
 
-        if (store_.read(names::stat, names::first_time_run, names::never_run) == names::never_run) {
-            store_.write(names::stat, names::first_time_run, date_text(time_deb.date()));
-            store_.write(names::stat, names::creator_name, names::creator_signature);
-        }
-    });
+                if (store_.read(names::stat, names::first_time_run, names::never_run) ==
+                    names::never_run) {
+                    store_.write(names::stat, names::first_time_run, date_text(time_deb.date()));
+                    store_.write(names::stat, names::creator_name, names::creator_signature);
+                }
+            });
+        });
     saved_ = started;
 }
 
@@ -200,21 +216,23 @@ void SessionTracker::end() {
         return;
     ended_ = true;
     const qint32 t = session_seconds();
-    retry_on_store_error(end_patience, [&](bool first) {
-        store_.transaction([&] {
-            // An error at the commit may come after the commit reached the disk; a session
-            // already marked as ended is not booked twice.
-            if (!first && !session_unbooked(store_))
-                return;
-            store_.write(names::stat, names::debuted, names::no);
-            Update_stat_with_time(store_, clock_, t);
-            Add_session_to_month(store_, clock_, t);
-            add_to_number(store_, names::stat, names::nb_time_total, t);
-            store_.write(names::stat, names::recupered_time, whole_number_text(t));
-            const Saved saved = save_time(t);
-            store_.mark_session_ended(history_id_, t, saved.locked, iso_date_time(clock_.now()));
+    retry_on<platform::StoreError>(
+        end_patience, " (tried for " + seconds_text(end_patience) + ")", [&](bool first) {
+            store_.transaction([&] {
+                // An error at the commit may come after the commit reached the disk; a session
+                // already marked as ended is not booked twice.
+                if (!first && !session_unbooked(store_))
+                    return;
+                store_.write(names::stat, names::debuted, names::no);
+                Update_stat_with_time(store_, clock_, t);
+                Add_session_to_month(store_, clock_, t);
+                add_to_number(store_, names::stat, names::nb_time_total, t);
+                store_.write(names::stat, names::recupered_time, whole_number_text(t));
+                const Saved saved = save_time(t);
+                store_.mark_session_ended(history_id_, t, saved.locked,
+                                          iso_date_time(clock_.now()));
+            });
         });
-    });
 }
 
 } // namespace kelvor::session

@@ -43,7 +43,9 @@ public:
     // Where the bar opens: read before the start sequence, so that the bar can be on its way to
     // the screen while the start sequence waits for the disk.
     WindowPlace window_place() const;
-    // The start sequence after the single-copy test and start-up registration.
+    // The start sequence after the single-copy test and start-up registration. A store that
+    // another program holds is tried again for up to `start_patience`; then throws
+    // platform::StoreBusy, nothing written.
     void start();
     // One timer tick: the minute count goes up and the running seconds are saved.
     void tick();
@@ -71,6 +73,8 @@ public:
     // A backup tool or an sqlite3 shell may hold the store at log-off; a desktop gives a
     // program about this long before it kills it.
     std::chrono::milliseconds end_patience{30000};
+    // The same wait for the start, with the bar already on the screen.
+    std::chrono::milliseconds start_patience{30000};
 
     // State of the running session, read by the bar window and its report.
     qint32 minutes_elapsed_current_session = 0;

@@ -6,10 +6,12 @@
 #include "support/program.h"
 #include "support/test_support.h"
 
+#include <QDate>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 #include <csignal>
@@ -168,7 +170,7 @@ const std::vector<HostileCase> hostile_cases = {
              noise.append(char((i * 131 + 7) % 256));
          write_file(p.store_path(), noise);
      },
-     "not a Kelvor store"},
+     "is damaged"},
     {"a settings table of another shape",
      [](Program& p) {
          make_database(p.store_path(), "CREATE TABLE settings (name TEXT, value TEXT);"
@@ -206,7 +208,7 @@ const std::vector<HostileCase> hostile_cases = {
          make_real_store(p);
          truncate_to(p.store_path(), 60);
      },
-     "not a Kelvor store"},
+     "is damaged"},
     {"a folder where the store should be", [](Program& p) { QDir().mkpath(p.store_path()); },
      "store"},
     {"a file where the store's folder should be",
@@ -340,6 +342,10 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
     EXPECT_EQ(copy.exitCode(), 1) << error.toStdString();
     EXPECT_TRUE(error.contains("kelvor: ") && error.contains(c.message, Qt::CaseInsensitive))
         << error.toStdString();
+    // One sentence of cause naming the file, one of what to do.
+    static const QRegularExpression cause_then_remedy(
+        QStringLiteral("^kelvor: .*/.*\\. [A-Z].*\\.$"));
+    EXPECT_TRUE(cause_then_remedy.match(error.trimmed()).hasMatch()) << error.toStdString();
 
     // The options only read: what cannot be read they refuse in the same words.
     const auto options = program.run({"--report"}, c.unprivileged ? user.prefix : QStringList{});
@@ -353,40 +359,117 @@ TEST_P(HostileStore, IsRefusedWithAMessageAndLeftByteForByte) {
     if (!before.contains(program.data_dir() + "/store.lock"))
         after.erase(program.data_dir() + "/store.lock");
     EXPECT_EQ(after, before);
+
+    // What the message offers for a damaged store: --recover keeps it aside byte for byte, and
+    // the bar then starts on what could be read. Nothing else is ever recovered.
+    const bool damaged = QString(c.message).contains("damaged");
+    const QByteArray store_bytes = damaged ? bytes_of(program.store_path()) : QByteArray();
+    const auto recovered = program.run({"--recover"}, c.unprivileged ? user.prefix : QStringList{});
+    EXPECT_EQ(recovered.status, damaged || c.options_read_it ? 0 : 1)
+        << recovered.err.toStdString();
+    if (!damaged)
+        return;
+    EXPECT_TRUE(recovered.out.startsWith("Recovered " + program.store_path().toUtf8()))
+        << recovered.out.toStdString();
+    const QString aside =
+        program.store_path() + ".damaged-" + QDate::currentDate().toString(Qt::ISODate);
+    EXPECT_EQ(bytes_of(aside), store_bytes);
+    QProcess& bar = program.start();
+    ASSERT_TRUE(program.wait_until_session(1)) << bar.readAllStandardError().toStdString();
+    send_signal(bar, SIGTERM);
+    ASSERT_TRUE(bar.waitForFinished(10000));
+    EXPECT_EQ(bar.exitCode(), 0);
+}
+
+// A store damaged in its history only: --recover keeps every figure the report shows, refuses
+// while the bar runs, and has nothing to do on a whole store.
+TEST(HostileStore, RecoverKeepsEveryReadableFigure) {
+    Program program;
+    make_real_store(program);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(program.store_path()).constData(), &db), SQLITE_OK);
+    sqlite3_exec(db,
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                 "INSERT INTO sessions (started, seconds, ending) SELECT "
+                 "'2026-01-01T09:00:00+01:00', i, 'proper' FROM n",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(program.run({"--recover"}).err,
+              "kelvor: nothing to recover: the store is not damaged (" +
+                  program.store_path().toUtf8() + ")\n");
+    ASSERT_TRUE(kelvor::testing::damage_page(program.store_path(), "sessions", 3,
+                                             kelvor::testing::Damage::zeroed));
+    QProcess& bar = program.start();
+    ASSERT_TRUE(program.wait_until_session(3));
+    const auto refused = program.run({"--recover"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("Kelvor is running on the store"))
+        << refused.err.toStdString();
+    send_signal(bar, SIGKILL);
+    ASSERT_TRUE(bar.waitForFinished(10000));
+    const auto before = program.run({"--report"});
+    ASSERT_EQ(before.status, 0) << before.err.toStdString();
+
+    const auto recovered = program.run({"--recover"});
+    EXPECT_EQ(recovered.status, 0) << recovered.err.toStdString();
+    EXPECT_TRUE(recovered.out.contains("sessions of the history saved; lost, their pages could not "
+                                       "be read:"))
+        << recovered.out.toStdString();
+    // The killed session counts, before and after, as the crash its next start books. (The
+    // time since the first use goes on meanwhile.)
+    const auto figures = [](const QByteArray& report) {
+        return QString::fromUtf8(report).section("\nFirst time used: ", 0, 0).toStdString();
+    };
+    EXPECT_EQ(figures(program.run({"--report"}).out), figures(before.out));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, HostileStore, ::testing::ValuesIn(hostile_cases),
                          kelvor::testing::NamedAfterCase());
 
-// Another program holds the store's write lock (an sqlite3 shell inside BEGIN EXCLUSIVE)
-// for longer than the program waits: the start gives up, changes nothing, and the next start,
-// once the lock is gone, works.
-TEST(HostileStore, LockedByAnotherWriterLongerThanTheBusyTimeout) {
+// Another program holds the store's write lock (an sqlite3 shell inside BEGIN EXCLUSIVE) from
+// before the start. The bar shows, and the start waits up to 30 s for the store: a store freed
+// in time counts the session once; one held longer ends the start with a message naming the
+// file, changing nothing, and the next start, once the lock is gone, works.
+TEST(HostileStore, HeldByAnotherWriterAtTheStart) {
     if (QStandardPaths::findExecutable("sqlite3").isEmpty())
         GTEST_SKIP() << "needs the sqlite3 shell (package sqlite3)";
-    Program program;
-    make_real_store(program);
-    const double sessions = program.dump().number("nb_session");
+    for (const int held_s : {10, 40}) {
+        SCOPED_TRACE(held_s);
+        Program program;
+        make_real_store(program);
+        const double sessions = program.dump().number("nb_session");
+        kelvor::testing::StoreWriteLock holder(program.store_path());
+        ASSERT_TRUE(holder.held());
+        const QByteArray before = bytes_of(program.store_path());
 
-    kelvor::testing::StoreWriteLock holder(program.store_path());
-    ASSERT_TRUE(holder.held());
-    const QByteArray before = bytes_of(program.store_path());
+        QProcess& copy = program.start();
+        const bool ended = copy.waitForFinished(held_s * 1000);
+        holder.release();
+        if (held_s < 30) {
+            EXPECT_FALSE(ended) << copy.readAllStandardError().toStdString();
+            ASSERT_TRUE(program.wait_until_session(int(sessions) + 1, 15000));
+            send_signal(copy, SIGTERM);
+            ASSERT_TRUE(copy.waitForFinished(10000));
+            EXPECT_EQ(copy.exitCode(), 0);
+            EXPECT_EQ(program.dump().number("nb_session"), sessions + 1);
+            EXPECT_TRUE(kelvor::testing::store_invariants_hold(program.dump()));
+            continue;
+        }
+        ASSERT_TRUE(ended);
+        const QString error = QString::fromLocal8Bit(copy.readAllStandardError());
+        EXPECT_EQ(copy.exitCode(), 1) << error.toStdString();
+        EXPECT_TRUE(error.contains(program.store_path() + " is held by another program") &&
+                    error.contains("not free within 30 s. Close that program"))
+            << error.toStdString();
+        EXPECT_EQ(bytes_of(program.store_path()), before);
+        EXPECT_EQ(program.dump().number("nb_session"), sessions);
 
-    QProcess& copy = program.start();
-    ASSERT_TRUE(copy.waitForFinished(30000));
-    const QString error = QString::fromLocal8Bit(copy.readAllStandardError());
-    EXPECT_EQ(copy.exitCode(), 1) << error.toStdString();
-    EXPECT_TRUE(error.contains("kelvor: ") && error.contains("locked")) << error.toStdString();
-    EXPECT_EQ(bytes_of(program.store_path()), before);
-
-    holder.release();
-    EXPECT_EQ(program.dump().number("nb_session"), sessions);
-
-    QProcess& next = program.start();
-    ASSERT_TRUE(program.wait_until_session(int(sessions) + 1));
-    send_signal(next, SIGTERM);
-    ASSERT_TRUE(next.waitForFinished(10000));
-    EXPECT_TRUE(kelvor::testing::store_invariants_hold(program.dump()));
+        QProcess& next = program.start();
+        ASSERT_TRUE(program.wait_until_session(int(sessions) + 1));
+        send_signal(next, SIGTERM);
+        ASSERT_TRUE(next.waitForFinished(10000));
+        EXPECT_TRUE(kelvor::testing::store_invariants_hold(program.dump()));
+    }
 }
 
 // Where the store goes when the folder variables are odd: a relative XDG_DATA_HOME is not a

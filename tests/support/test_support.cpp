@@ -78,6 +78,30 @@ bool stop_in_checkpoint(const QString& path, const char* sql) {
            file.write(first_page) == page_size;
 }
 
+bool damage_page(const QString& path, const char* table, int nth, Damage how) {
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    sqlite3_stmt* leaf = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT pageno, pgsize FROM dbstat WHERE name = ?1 AND pagetype = 'leaf' "
+                       "ORDER BY pageno LIMIT 1 OFFSET ?2",
+                       -1, &leaf, nullptr);
+    sqlite3_bind_text(leaf, 1, table, -1, SQLITE_STATIC);
+    sqlite3_bind_int(leaf, 2, nth);
+    const bool found = sqlite3_step(leaf) == SQLITE_ROW;
+    const qint64 page = found ? sqlite3_column_int64(leaf, 0) : 0;
+    const qint64 size = found ? sqlite3_column_int64(leaf, 1) : 0;
+    sqlite3_finalize(leaf);
+    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    QFile file(path);
+    if (!found || !file.open(QIODevice::ReadWrite))
+        return false;
+    const qint64 from = how == Damage::zeroed ? 0 : size / 2;
+    file.seek((page - 1) * size + from);
+    return file.write(QByteArray(size - from, '\0')) == size - from;
+}
+
 void downgrade_to_second_format(const QString& path) {
     EXPECT_TRUE(run_sql(path, "DROP TABLE days; ALTER TABLE sessions DROP COLUMN locked_seconds;"
                               "PRAGMA user_version = 2"));

@@ -73,6 +73,12 @@ bool run_sql_and_stop(const QString& path, const char* sql);
 // into the file, as the first write of a checkpoint.
 bool stop_in_checkpoint(const QString& path, const char* sql);
 
+// Damages one leaf page of `table` in the store at `path` (which must hold everything, its -wal
+// checkpointed): the `nth` leaf, counted from 0, is zeroed, or torn -- its second half zeroed,
+// as a write cut off half-way leaves it. False when the table has no such page.
+enum class Damage { zeroed, torn };
+bool damage_page(const QString& path, const char* table, int nth, Damage how);
+
 // Turns the store at `path` into one of the second format, as Kelvor 1.1 kept it: no day
 // ledger and no locked seconds, user_version 2. Its settings and history stay as they are.
 void downgrade_to_second_format(const QString& path);
