@@ -412,8 +412,9 @@ TEST(HostileStore, RecoverKeepsEveryReadableFigure) {
 
     const auto recovered = program.run({"--recover"});
     EXPECT_EQ(recovered.status, 0) << recovered.err.toStdString();
-    EXPECT_TRUE(recovered.out.contains("sessions of the history saved; lost, their pages could not "
-                                       "be read:"))
+    EXPECT_TRUE(recovered.out.contains("sessions of the history, 1 day of the day ledger saved; "))
+        << recovered.out.toStdString();
+    EXPECT_TRUE(recovered.out.contains("lost, their pages could not be read: "))
         << recovered.out.toStdString();
     // The killed session counts, before and after, as the crash its next start books. (The
     // time since the first use goes on meanwhile.)
