@@ -78,7 +78,7 @@ struct Options {
             QStringLiteral("Measures how long and how often the computer is used. Without an "
                            "option, Kelvor starts\nits bar for this session. With one, it "
                            "prints what it has recorded and exits; it then\nneeds no display "
-                           "and changes nothing, also while the bar runs.\n\n"
+                           "and changes nothing (but --recover), also while the bar runs.\n\n"
                            "  kelvor --days                how long: the last 7 days, today last\n"
                            "  kelvor --days --since today  how long today"));
         parser.addOptions(
