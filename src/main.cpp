@@ -120,7 +120,8 @@ int main(int argc, char* argv[]) {
     // reads font files and parses fontconfig's settings. On a thread of its own the store costs
     // the bar no time before it is shown. Nothing else touches the store meanwhile, and what the
     // opening refuses is told here, in the order it always was.
-    auto opening = std::async(std::launch::async, [&location] {
+    // (Where no thread can be made, the opening waits for get() and runs there, as before.)
+    auto opening = std::async(std::launch::async | std::launch::deferred, [&location] {
         return std::make_unique<platform::SqliteStore>(location.store_path);
     });
     frmKelvor::load_fonts();
