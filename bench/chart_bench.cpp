@@ -116,7 +116,7 @@ QString store_copy(const QString& path, bool with_index) {
     if (!with_index) {
         sqlite3_open(QFile::encodeName(copy).constData(), &db);
         sqlite3_exec(db,
-                     "DROP INDEX settings_by_section; DROP TABLE sessions; "
+                     "DROP INDEX settings_by_section; DROP TABLE sessions; DROP TABLE days; "
                      "PRAGMA user_version = 1",
                      nullptr, nullptr, nullptr);
         sqlite3_close(db);

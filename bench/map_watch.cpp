@@ -3,6 +3,8 @@
 //   hwm_kb    its peak resident set size (VmHWM) once it has settled after the map
 //   rss_kb    its resident set size at the same moment
 //   cpu_ms    CPU time all its threads have used by then (less sensitive to a busy machine)
+//   map_at    the wall-clock time of that MapNotify, in seconds since the epoch: where a trace
+//             of the program's system calls (strace -ttt) is cut to what came before the map
 // then ends it with SIGTERM. Without a window manager (Xvfb) the MapNotify arrives on the
 // root window as soon as the server maps the window, so nothing but the program is timed.
 //
@@ -54,14 +56,16 @@ bool exited(pid_t pid) {
     return waitpid(pid, &status, WNOHANG) == pid;
 }
 
+// The program runs in a process group of its own: a wrapper (strace, valgrind) ends together
+// with what it runs, as a desktop's log-off ends both.
 void stop(pid_t pid) {
-    kill(pid, SIGTERM);
+    kill(-pid, SIGTERM);
     for (int i = 0; i < 500; ++i) {
         if (exited(pid))
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    kill(pid, SIGKILL);
+    kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
 }
 
@@ -113,17 +117,22 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     if (pid == 0) {
+        setpgid(0, 0);
         execvp(argv[first], argv + first);
         std::perror(argv[first]);
         _exit(127);
     }
 
     double map_ms = -1;
+    double map_at = 0;
     pollfd pfd{xcb_get_file_descriptor(x), POLLIN, 0};
     while (map_ms < 0) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(x)) {
             if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY && map_ms < 0) {
                 map_ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+                map_at = std::chrono::duration<double>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
             }
             std::free(event);
         }
@@ -146,6 +155,7 @@ int main(int argc, char* argv[]) {
     const double cpu = cpu_ms(pid);
     stop(pid);
     xcb_disconnect(x);
-    std::printf("map_ms=%.3f hwm_kb=%ld rss_kb=%ld cpu_ms=%.3f\n", map_ms, hwm, rss, cpu);
+    std::printf("map_ms=%.3f hwm_kb=%ld rss_kb=%ld cpu_ms=%.3f map_at=%.6f\n", map_ms, hwm, rss,
+                cpu, map_at);
     return 0;
 }

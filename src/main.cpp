@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
+#include <future>
 #include <memory>
 
 namespace {
@@ -41,12 +42,14 @@ void choose_platform() {
 
 // The store to start on, or null when it is refused (the user was told why). A damaged store
 // is recovered first if the user chooses to: what can be read goes into a new store, the
-// damaged file is kept aside.
-std::unique_ptr<kelvor::platform::SqliteStore> open_store(const QByteArray& path) {
+// damaged file is kept aside. `opening` is the first attempt, made on a thread of its own.
+std::unique_ptr<kelvor::platform::SqliteStore>
+open_store(const QByteArray& path,
+           std::future<std::unique_ptr<kelvor::platform::SqliteStore>>& opening) {
     using namespace kelvor;
     try {
         try {
-            return std::make_unique<platform::SqliteStore>(path);
+            return opening.get();
         } catch (const platform::StoreDamaged& error) {
             if (!platform::offer_recovery(QString::fromStdString(error.what())))
                 return nullptr;
@@ -113,7 +116,16 @@ int main(int argc, char* argv[]) {
         break;
     }
 
-    const std::unique_ptr<platform::SqliteStore> store = open_store(location.store_path);
+    // The store's opening and checks read the disk; the bar's first need, the desktop's font,
+    // reads font files and parses fontconfig's settings. On a thread of its own the store costs
+    // the bar no time before it is shown. Nothing else touches the store meanwhile, and what the
+    // opening refuses is told here, in the order it always was.
+    // (Where no thread can be made, the opening waits for get() and runs there, as before.)
+    auto opening = std::async(std::launch::async | std::launch::deferred, [&location] {
+        return std::make_unique<platform::SqliteStore>(location.store_path);
+    });
+    frmKelvor::load_fonts();
+    const std::unique_ptr<platform::SqliteStore> store = open_store(location.store_path, opening);
     if (!store)
         return 1;
     platform::SystemClock clock;

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QIcon>
 #include <QLabel>
 #include <QMouseEvent>
@@ -26,6 +27,7 @@ constexpr int tick_interval_ms = 60000;
 // A bar asked for flashes three times in a second and a half: inverted, plain, and so on.
 constexpr int flash_changes = 6;
 constexpr int flash_change_ms = 250;
+const QString caption_text = QStringLiteral("Elapsed (min.):");
 
 QRect twips_rect(int left, int top, int width, int height) {
     using platform::twips_to_pixels;
@@ -69,7 +71,7 @@ frmKelvor::frmKelvor(const Services& services, QWidget* parent)
     setWindowTitle(QStringLiteral("Kelvor"));
     setFixedSize(platform::twips_to_pixels(1680), platform::twips_to_pixels(225));
 
-    Label1 = new QLabel(QStringLiteral("Elapsed (min.):"), this);
+    Label1 = new QLabel(caption_text, this);
     Label1->setGeometry(twips_rect(60, 0, 1035, 195));
     Lab_minutes_elapsed = new QLabel(QStringLiteral("0"), this);
     Lab_minutes_elapsed->setGeometry(twips_rect(1140, 0, 495, 195));
@@ -99,6 +101,10 @@ frmKelvor::frmKelvor(const Services& services, QWidget* parent)
 }
 
 frmKelvor::~frmKelvor() = default;
+
+void frmKelvor::load_fonts() {
+    QFontMetricsF(QApplication::font("QLabel")).horizontalAdvance(caption_text);
+}
 
 void frmKelvor::Form_Load() {
     Register_at_startup();

@@ -20,6 +20,10 @@ public:
     explicit frmKelvor(const Services& services, QWidget* parent = nullptr);
     ~frmKelvor() override;
 
+    // Loads what the labels' first font fit reads (the font database and the desktop's font),
+    // so that it can be done while something else waits, before a bar exists.
+    static void load_fonts();
+
     // Start-up registration, placement, showing, and the start sequence. Throws
     // platform::StoreError when the store refuses the start; nothing is written then.
     void Form_Load();

@@ -15,6 +15,7 @@
 #include <QHash>
 #include <QStringList>
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace kelvor::commandline {
@@ -28,14 +29,53 @@ QString iso_month(const QString& key) {
     return key.mid(3) + u'-' + key.left(2);
 }
 
+// A day as a bound of a range; `open` when there is none.
+QString bound(const QDate& day, const QString& open) {
+    return day.isValid() ? day.toString(Qt::ISODate) : open;
+}
+
+// The day of a stored "2026-12-07", read quickly when it has exactly that form, else as Qt
+// reads an ISO date (which also takes other separators and text after the day).
+QDate stored_day(QStringView text) {
+    const auto digits = [&](qsizetype from, qsizetype count) {
+        int value = 0;
+        for (qsizetype i = from; i < from + count; ++i) {
+            if (text[i] < u'0' || text[i] > u'9')
+                return -1;
+            value = value * 10 + (text[i].unicode() - u'0');
+        }
+        return value;
+    };
+    if (text.size() == 10 && text[4] == u'-' && text[7] == u'-') {
+        const int year = digits(0, 4), month = digits(5, 2), day = digits(8, 2);
+        if (year >= 0 && month >= 0 && day >= 0)
+            return QDate(year, month, day);
+    }
+    return QDate::fromString(text, Qt::ISODate);
+}
+
+// Whether a stored "09:14:03" is a time of day; read quickly when it is plainly one, else as
+// Qt reads an ISO time (which also takes 24:00:00).
+bool is_stored_time(QStringView text) {
+    const auto number = [&](qsizetype at) {
+        const QChar tens = text[at], ones = text[at + 1];
+        return tens.isDigit() && ones.isDigit() && tens.unicode() < 128 && ones.unicode() < 128
+                   ? (tens.unicode() - u'0') * 10 + (ones.unicode() - u'0')
+                   : -1;
+    };
+    if (text.size() == 8 && text[2] == u':' && text[5] == u':' &&
+        QTime::isValid(number(0), number(3), number(6)))
+        return true;
+    return QTime::fromString(text, Qt::ISODate).isValid();
+}
+
 // "07/12/2026 09:14:03" for "2026-12-07T09:14:03+01:00": the day and time the user saw, in
 // the program's date form. The stored text is only cut and rearranged once its day and time
 // read as such: formatting a date anew costs ten times more, for each of 100,000 sessions.
 QString shown_start(const QString& iso) {
     const QStringView text(iso);
-    if (text.size() < 19 || text[10] != u'T' ||
-        !QDate::fromString(text.left(10), Qt::ISODate).isValid() ||
-        !QTime::fromString(text.mid(11, 8), Qt::ISODate).isValid())
+    if (text.size() < 19 || text[10] != u'T' || !stored_day(text.left(10)).isValid() ||
+        !is_stored_time(text.mid(11, 8)))
         return session::shown_text(iso);
     QString shown;
     shown.reserve(19);
@@ -44,17 +84,26 @@ QString shown_start(const QString& iso) {
     return shown;
 }
 
-// A day as a bound of a range; `open` when there is none.
-QString bound(const QDate& day, const QString& open) {
-    return day.isValid() ? day.toString(Qt::ISODate) : open;
-}
-
 // "Mon 07/12/2026" for "2026-12-07", and a * when the day was estimated; a day edited into
-// another form stays as it is.
+// another form stays as it is. Cut and rearranged like a session's start, in the English
+// names QDate's formats use: formatting a date costs ten times more, for every day.
 QString shown_day(const platform::LedgerDay& day) {
-    const QDate date = QDate::fromString(day.day, Qt::ISODate);
-    const QString shown = date.isValid() ? date.toString(QStringLiteral("ddd dd/MM/yyyy"))
-                                         : session::shown_text(day.day);
+    static const std::array<QString, 7> weekdays{
+        QStringLiteral("Mon"), QStringLiteral("Tue"), QStringLiteral("Wed"), QStringLiteral("Thu"),
+        QStringLiteral("Fri"), QStringLiteral("Sat"), QStringLiteral("Sun")};
+    const QDate date = stored_day(day.day);
+    QString shown;
+    if (!date.isValid()) {
+        shown = session::shown_text(day.day);
+    } else if (day.day.size() == 10) {
+        const QStringView text(day.day);
+        shown.reserve(16);
+        shown.append(weekdays[std::size_t(date.dayOfWeek() - 1)]).append(u' ');
+        shown.append(text.mid(8, 2)).append(u'/').append(text.mid(5, 2)).append(u'/');
+        shown.append(text.left(4));
+    } else {
+        shown = date.toString(QStringLiteral("ddd dd/MM/yyyy"));
+    }
     return day.estimated ? shown + QStringLiteral(" *") : shown;
 }
 
@@ -179,8 +228,9 @@ std::optional<std::size_t> days_output(platform::Store& store, Format format, co
                  {QStringLiteral("Sessions"), QStringLiteral("sessions")},
                  {QString(), QStringLiteral("estimated")}},
                 out);
-    const auto row = [&](const QString& shown_day, const platform::LedgerDay& day, bool bar) {
-        table.text([&] { return shown_day; }, day.day);
+    // The day's text is made for the plain table only.
+    const auto row = [&](auto&& shown, const platform::LedgerDay& day, bool bar) {
+        table.text(shown, day.day);
         table.seconds(session::clamp_to_int32_range(day.seconds));
         table.seconds(session::clamp_to_int32_range(day.locked_seconds));
         table.seconds(session::clamp_to_int32_range(active(day)));
@@ -189,9 +239,9 @@ std::optional<std::size_t> days_output(platform::Store& store, Format format, co
                    day.estimated);
     };
     for (const platform::LedgerDay& day : days)
-        row(shown_day(day), day, true);
+        row([&] { return shown_day(day); }, day, true);
     if (format == Format::plain && !days.empty())
-        row(QStringLiteral("Total"), total, false);
+        row([] { return QStringLiteral("Total"); }, total, false);
     table.finish();
     if (format == Format::plain && total.estimated)
         out.write("* estimated from the session history when the store got its day ledger\n");

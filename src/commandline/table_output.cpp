@@ -34,7 +34,9 @@ void append_csv_field(std::u16string& out, const QString& text, bool last, bool 
 void append_number(std::u16string& out, qint64 number) {
     char digits[24];
     const char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    out.append(static_cast<const char*>(digits), end);
+    const std::size_t at = out.size();
+    out.resize(at + std::size_t(end - digits));
+    std::copy(static_cast<const char*>(digits), end, out.begin() + std::ptrdiff_t(at));
 }
 
 // A JSON string as Qt's writer escapes it: quotes, backslashes and control characters.
@@ -44,9 +46,16 @@ void append_json_string(std::u16string& out, const QString& text) {
     static constexpr std::u16string_view letters = u"\"\\bfnrt";
     static constexpr std::u16string_view hex = u"0123456789abcdef";
     out += u'"';
+    // Most texts need no escape at all: they go in whole.
+    const auto plain = [](QChar c) { return c.unicode() >= 0x20 && c != u'"' && c != u'\\'; };
+    if (std::all_of(text.begin(), text.end(), plain)) {
+        append(out, text);
+        out += u'"';
+        return;
+    }
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u >= 0x20 && u != u'"' && u != u'\\') {
+        if (plain(c)) {
             out += u;
         } else if (const std::size_t i = escaped.find(u); i != escaped.npos) {
             out += u'\\';
@@ -71,6 +80,13 @@ Table::Table(Format format, std::vector<Column> columns, Output& out)
         json_order_.push_back(c);
     std::sort(json_order_.begin(), json_order_.end(),
               [&](std::size_t a, std::size_t b) { return columns_[a].field < columns_[b].field; });
+    // Every row repeats the keys: each is escaped once, with its indent and colon.
+    for (const Column& column : columns_) {
+        Text key = u"        ";
+        append_json_string(key, column.field);
+        key += u": ";
+        json_keys_.push_back(std::move(key));
+    }
     if (format_ == Format::csv) {
         for (std::size_t c = 0; c < columns_.size(); ++c)
             append_csv_field(pending_, columns_[c].field, c + 1 == columns_.size(), false);
@@ -164,9 +180,7 @@ void Table::json_row() {
     pending_ += rows_ == 0 ? u"[\n    {\n" : u",\n    {\n";
     for (std::size_t k = 0; k < json_order_.size(); ++k) {
         const std::size_t c = json_order_[k];
-        pending_ += u"        ";
-        append_json_string(pending_, columns_[c].field);
-        pending_ += u": ";
+        pending_ += json_keys_[c];
         if (const Cell& cell = row_[c]; cell.number)
             append_number(pending_, *cell.number);
         else if (cell.flag)

@@ -62,6 +62,7 @@ private:
     std::vector<Column> columns_;
     Output& out_;
     std::vector<std::size_t> json_order_;
+    std::vector<std::u16string> json_keys_; // each column's key as a JSON row writes it
     std::vector<qsizetype> widths_;
     std::vector<Cell> row_;
     std::size_t rows_ = 0;

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QImageReader>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -117,9 +119,14 @@ void QtDialogs::tell(QWidget* owner, const QString& title, const QString& text) 
 }
 
 QIcon kelvor_icon() {
+    // Read by Qt's own PNG reader: a reader that may choose offers every image file to all the
+    // image plugins first, which loads each of them (a few hundred kilobytes of memory).
     QIcon built_in;
-    built_in.addFile(QStringLiteral(":/icons/kelvor-16.png"), QSize(16, 16));
-    built_in.addFile(QStringLiteral(":/icons/kelvor-32.png"), QSize(32, 32));
+    for (const char* name : {":/icons/kelvor-16.png", ":/icons/kelvor-32.png"}) {
+        QImageReader png(QString::fromLatin1(name), "png");
+        png.setAutoDetectImageFormat(false);
+        built_in.addPixmap(QPixmap::fromImage(png.read()));
+    }
     return QIcon::fromTheme(QStringLiteral("kelvor"), built_in);
 }
 

@@ -2,7 +2,6 @@
 
 #include "platform/sqlite_statement.h"
 
-#include <QRegularExpression>
 #include <QStringList>
 #include <map>
 
@@ -87,13 +86,18 @@ void stamp_current_version(sqlite3* db) {
 using Schema = std::vector<QStringList>;
 
 QString comparable_sql(const QString& sql) {
-    static const QRegularExpression space_around_punctuation(QStringLiteral(" ?([(),]) ?"));
+    QString text = sql.simplified().toUpper();
     // Kelvor's names hold no character that needs quotes, and its one literal no double quote.
-    static const QRegularExpression name_quotes(QStringLiteral("[\"`\\[\\]]"));
-    return sql.simplified()
-        .toUpper()
-        .remove(name_quotes)
-        .replace(space_around_punctuation, QStringLiteral("\\1"));
+    for (const QChar quote : {u'"', u'`', u'[', u']'})
+        text.remove(quote);
+    // simplified() leaves single spaces, so every space beside a parenthesis or a comma goes.
+    // Plain replacements: a regular expression here cost the start a JIT compilation and its
+    // library's pages.
+    for (const QLatin1StringView spaced :
+         {QLatin1StringView(" ("), QLatin1StringView("( "), QLatin1StringView(" )"),
+          QLatin1StringView(") "), QLatin1StringView(" ,"), QLatin1StringView(", ")})
+        text.replace(spaced, spaced.trimmed());
+    return text;
 }
 
 // "notes, settings" for a problem text: the tables a foreign file holds.
