@@ -181,12 +181,16 @@ Inspection inspect(const QByteArray& path) {
 
 // Refuses a store whose pages do not hold together: all of them, or those of the settings.
 void check_whole(sqlite3* db, const QString& shown, bool settings_only = false) {
-    Statement check(db, settings_only ? "PRAGMA quick_check(settings)" : "PRAGMA quick_check");
-    if (!check.step() || check.text(0) != QLatin1String("ok"))
+    if (!pages_hold_together(db, settings_only))
         throw StoreDamaged(sqlite::damaged_store_problem(shown).toStdString());
 }
 
 } // namespace
+
+bool pages_hold_together(sqlite3* db, bool settings_only) {
+    Statement check(db, settings_only ? "PRAGMA quick_check(settings)" : "PRAGMA quick_check");
+    return check.step() && check.text(0) == QLatin1String("ok");
+}
 
 // A new store is made whole under another name and then renamed into place, so that the
 // store's own name only ever holds a complete store, whenever the program is stopped.

@@ -54,6 +54,10 @@ OpenedFile open_to_read(const QByteArray& path);
 // copy grown to the length it says it has.
 OpenedFile open_as_it_is(const QByteArray& path);
 
+// Whether every page of the database on `db` holds together (PRAGMA quick_check), or every page
+// of its settings alone.
+bool pages_hold_together(sqlite3* db, bool settings_only = false);
+
 // Makes a new, empty store of the newest format at `path`: whole under another name first, then
 // renamed into place, so that `path` never holds half a store.
 void create_store_file(const QByteArray& path);

@@ -118,9 +118,7 @@ void rename_or_refuse(const QByteArray& from, const QByteArray& to) {
 
 bool store_is_damaged(const QByteArray& path) {
     try {
-        const OpenedFile opened = open_to_read(path);
-        Statement whole(opened.db.get(), "PRAGMA quick_check");
-        return !whole.step() || whole.text(0) != QLatin1String("ok");
+        return !pages_hold_together(open_to_read(path).db.get());
     } catch (const StoreDamaged&) {
         return true;
     }
@@ -146,9 +144,7 @@ Recovery recover_store(const QByteArray& path, const QDate& today) {
     }
     // What every opening checks, and every page besides.
     try {
-        const OpenedFile check = open_to_read(building);
-        Statement whole(check.db.get(), "PRAGMA quick_check");
-        if (!whole.step() || whole.text(0) != QLatin1String("ok"))
+        if (!pages_hold_together(open_to_read(building).db.get()))
             throw StoreDamaged("the recovered store fails its check");
     } catch (const StoreError& error) {
         ::unlink(building.constData());
