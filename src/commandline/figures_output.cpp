@@ -34,20 +34,23 @@ QString bound(const QDate& day, const QString& open) {
     return day.isValid() ? day.toString(Qt::ISODate) : open;
 }
 
+// The number the `count` ASCII digits of `text` from `from` on write; -1 when one is no digit.
+int digits_at(QStringView text, qsizetype from, qsizetype count) {
+    int value = 0;
+    for (qsizetype i = from; i < from + count; ++i) {
+        if (text[i] < u'0' || text[i] > u'9')
+            return -1;
+        value = value * 10 + (text[i].unicode() - u'0');
+    }
+    return value;
+}
+
 // The day of a stored "2026-12-07", read quickly when it has exactly that form, else as Qt
 // reads an ISO date (which also takes other separators and text after the day).
 QDate stored_day(QStringView text) {
-    const auto digits = [&](qsizetype from, qsizetype count) {
-        int value = 0;
-        for (qsizetype i = from; i < from + count; ++i) {
-            if (text[i] < u'0' || text[i] > u'9')
-                return -1;
-            value = value * 10 + (text[i].unicode() - u'0');
-        }
-        return value;
-    };
     if (text.size() == 10 && text[4] == u'-' && text[7] == u'-') {
-        const int year = digits(0, 4), month = digits(5, 2), day = digits(8, 2);
+        const int year = digits_at(text, 0, 4), month = digits_at(text, 5, 2),
+                  day = digits_at(text, 8, 2);
         if (year >= 0 && month >= 0 && day >= 0)
             return QDate(year, month, day);
     }
@@ -57,14 +60,8 @@ QDate stored_day(QStringView text) {
 // Whether a stored "09:14:03" is a time of day; read quickly when it is plainly one, else as
 // Qt reads an ISO time (which also takes 24:00:00).
 bool is_stored_time(QStringView text) {
-    const auto number = [&](qsizetype at) {
-        const QChar tens = text[at], ones = text[at + 1];
-        return tens.isDigit() && ones.isDigit() && tens.unicode() < 128 && ones.unicode() < 128
-                   ? (tens.unicode() - u'0') * 10 + (ones.unicode() - u'0')
-                   : -1;
-    };
     if (text.size() == 8 && text[2] == u':' && text[5] == u':' &&
-        QTime::isValid(number(0), number(3), number(6)))
+        QTime::isValid(digits_at(text, 0, 2), digits_at(text, 3, 2), digits_at(text, 6, 2)))
         return true;
     return QTime::fromString(text, Qt::ISODate).isValid();
 }
