@@ -35,6 +35,8 @@ bool only_digits(QStringView text) {
 MinuteCount::MinuteCount(const QString& text, QWidget* parent) : QLabel(text, parent) {
     // Painted whole by paintEvent, which spares Qt a painter of its own for the background.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // A count is never rich text, and a new one need not be searched for tags.
+    setTextFormat(Qt::PlainText);
 }
 
 bool MinuteCount::draws_prepared_digits() {
