@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QTextLayout>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -12,17 +13,19 @@ namespace kelvor {
 
 namespace {
 
-// Every digit before every other one: "000102…9899". Laid out as one line, it shows whether
-// a digit's glyph or its advance depends on its neighbour (kerning, ligatures).
+// Every digit before every other one, in 101 digits: a de Bruijn sequence, the words "a" and
+// "ab" (b > a) in order, and the first digit again. Laid out as one line, it shows whether a
+// digit's glyph or its advance depends on its neighbour (kerning, ligatures).
 QString every_digit_pair() {
     QString pairs;
-    for (char first = '0'; first <= '9'; ++first) {
-        for (char second = '0'; second <= '9'; ++second) {
-            pairs += QLatin1Char(first);
-            pairs += QLatin1Char(second);
+    for (char16_t first = u'0'; first <= u'9'; ++first) {
+        pairs += QChar(first);
+        for (char16_t second = first + 1; second <= u'9'; ++second) {
+            pairs += QChar(first);
+            pairs += QChar(second);
         }
     }
-    return pairs;
+    return pairs + u'0';
 }
 
 bool only_digits(QStringView text) {
@@ -54,7 +57,12 @@ bool MinuteCount::draws_prepared_digits() {
 void MinuteCount::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().brush(backgroundRole()));
-    if (draws_prepared_digits()) {
+    // The digits are prepared once the first frame is on the screen: a start shows the bar
+    // first.
+    if (!shown_once_) {
+        shown_once_ = true;
+        QTimer::singleShot(0, this, [this] { draws_prepared_digits(); });
+    } else if (draws_prepared_digits()) {
         draw_prepared(painter, contentsRect(), text());
         return;
     }
@@ -100,7 +108,7 @@ void MinuteCount::prepare_digits() {
             return;
         }
     }
-    if (glyphs.back() != glyph_[9])
+    if (glyphs.back() != glyph_[pairs.back().unicode() - u'0'])
         return;
     first_glyph_ = places[0];
     // Unlike QTextLine::height(), not rounded up: QPainter::drawText centres this height.

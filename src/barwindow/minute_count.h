@@ -31,6 +31,7 @@ private:
     void draw_as_label(QPainter& painter, QRect box, const QString& text) const;
 
     Digits digits_ = Digits::unknown;
+    bool shown_once_ = false;
     std::array<quint32, 10> glyph_{};
     std::array<qreal, 10> advance_{};
     QPointF first_glyph_; // the first glyph's place in the line: its left side and baseline
