@@ -1,4 +1,5 @@
 #include "barwindow/frm_kelvor.h"
+#include "barwindow/minute_count.h"
 #include "platform/system_colours.h"
 #include "support/test_support.h"
 
@@ -198,6 +199,20 @@ TEST(BarWindow, TextsAreDrawnWholeInTheTitleBarTextColour) {
         expect_fits(bar.Lab_minutes_elapsed, bar.Label1->font().pointSizeF());
         EXPECT_GT(text_pixels(bar.Label1), 20);
         EXPECT_GT(text_pixels(bar.Lab_minutes_elapsed), 2);
+
+        // The count draws from glyphs laid out once, with the very pixels of a QLabel's.
+        auto& count = static_cast<kelvor::MinuteCount&>(*bar.Lab_minutes_elapsed);
+        QLabel label(&bar); // hidden, with the bar's colours
+        label.setFont(count.font());
+        label.setAutoFillBackground(true);
+        label.resize(count.size());
+        for (const char* digits : {"0", "7", "42", "1051200"}) {
+            count.setText(digits);
+            label.setText(digits);
+            EXPECT_TRUE(count.draws_prepared_digits()) << digits;
+            EXPECT_EQ(count.grab().toImage(), label.grab().toImage()) << digits;
+        }
+        count.setText("0");
     }
     QApplication::setPalette(original_palette);
     QApplication::setFont(original_font);

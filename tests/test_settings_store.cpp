@@ -60,6 +60,15 @@ TEST(SettingsStore, WriteReplacesAndSurvivesReopen) {
     EXPECT_EQ(t.store().read("Stat", "Creator_name", "x"), QStringLiteral("Æorn/Quillet"));
     // Keys and sections are exact: no case folding.
     EXPECT_EQ(t.store().read("stat", "debuted?", "absent"), "absent");
+
+    // Another program gives the row of the key written last to another key: the next write
+    // of that key adds it again and leaves the renamed row as it is.
+    t.store().write("Stat", "recupered_time", "0");
+    t.store().write("Stat", "recupered_time", "60");
+    make_database(t.path(), "UPDATE settings SET key = 'renamed' WHERE key = 'recupered_time'");
+    t.store().write("Stat", "recupered_time", "120");
+    EXPECT_EQ(t.get("Stat", "renamed"), "60");
+    EXPECT_EQ(t.get("Stat", "recupered_time"), "120");
 }
 
 TEST(SettingsStore, ListKeepsFirstWriteOrderNotTextOrder) {

@@ -1,6 +1,7 @@
 #include "barwindow/frm_kelvor.h"
 
 #include "barwindow/font_fitting.h"
+#include "barwindow/minute_count.h"
 #include "barwindow/mouse_arguments.h"
 #include "platform/dialogs.h"
 #include "platform/display.h"
@@ -73,12 +74,11 @@ frmKelvor::frmKelvor(const Services& services, QWidget* parent)
 
     Label1 = new QLabel(caption_text, this);
     Label1->setGeometry(twips_rect(60, 0, 1035, 195));
-    Lab_minutes_elapsed = new QLabel(QStringLiteral("0"), this);
+    Lab_minutes_elapsed = new MinuteCount(QStringLiteral("0"), this);
     Lab_minutes_elapsed->setGeometry(twips_rect(1140, 0, 495, 195));
-    // The count changes every minute. Its size is fixed, and it fills its own background in
-    // the bar's colour: a new count asks the bar neither for a layout nor for a repaint.
+    // The count changes every minute. Its size is fixed: a new count asks the bar for no
+    // layout.
     Lab_minutes_elapsed->setFixedSize(Lab_minutes_elapsed->size());
-    Lab_minutes_elapsed->setAutoFillBackground(true);
     apply_system_colours();
     fit_label_fonts();
 

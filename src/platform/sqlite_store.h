@@ -73,6 +73,13 @@ private:
     sqlite::Connection db_;
     sqlite::KeptStatements kept_; // finalized before db_ closes
     int depth_ = 0;
+    // The row of the key written last: the running seconds are written every minute.
+    struct WrittenRow {
+        QString section;
+        QString key;
+        qint64 seq = 0;
+    };
+    WrittenRow last_written_;
 };
 
 } // namespace kelvor::platform
