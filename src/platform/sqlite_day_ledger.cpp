@@ -45,7 +45,7 @@ bool SqliteStore::for_each_day(const QString& first, const QString& last,
     s.bind(1, first).bind(2, to);
     LedgerDay day;
     while (s.step()) {
-        day.day = s.text(0);
+        s.read_text(0, day.day);
         day.seconds = s.integer32(1);
         day.locked_seconds = s.integer32(2);
         day.sessions = s.integer32(3);
