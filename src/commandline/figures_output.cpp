@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace kelvor::commandline {
@@ -45,16 +46,35 @@ int digits_at(QStringView text, qsizetype from, qsizetype count) {
     return value;
 }
 
+struct DayParts {
+    int year;
+    int month;
+    int day;
+};
+
+// The numbers of a stored "2026-12-07" that has exactly that form, a day or not.
+std::optional<DayParts> plain_stored_day(QStringView text) {
+    if (text.size() != 10 || text[4] != u'-' || text[7] != u'-')
+        return std::nullopt;
+    const DayParts parts{digits_at(text, 0, 4), digits_at(text, 5, 2), digits_at(text, 8, 2)};
+    if (parts.year < 0 || parts.month < 0 || parts.day < 0)
+        return std::nullopt;
+    return parts;
+}
+
 // The day of a stored "2026-12-07", read quickly when it has exactly that form, else as Qt
 // reads an ISO date (which also takes other separators and text after the day).
 QDate stored_day(QStringView text) {
-    if (text.size() == 10 && text[4] == u'-' && text[7] == u'-') {
-        const int year = digits_at(text, 0, 4), month = digits_at(text, 5, 2),
-                  day = digits_at(text, 8, 2);
-        if (year >= 0 && month >= 0 && day >= 0)
-            return QDate(year, month, day);
-    }
+    if (const std::optional<DayParts> parts = plain_stored_day(text))
+        return QDate(parts->year, parts->month, parts->day);
     return QDate::fromString(text, Qt::ISODate);
+}
+
+// Whether stored_day reads a day: without working out which, as a start's day needs.
+bool is_stored_day(QStringView text) {
+    if (const std::optional<DayParts> parts = plain_stored_day(text))
+        return QDate::isValid(parts->year, parts->month, parts->day);
+    return QDate::fromString(text, Qt::ISODate).isValid();
 }
 
 // Whether a stored "09:14:03" is a time of day; read quickly when it is plainly one, else as
@@ -69,39 +89,38 @@ bool is_stored_time(QStringView text) {
 // "07/12/2026 09:14:03" for "2026-12-07T09:14:03+01:00": the day and time the user saw, in
 // the program's date form. The stored text is only cut and rearranged once its day and time
 // read as such: formatting a date anew costs ten times more, for each of 100,000 sessions.
-QString shown_start(const QString& iso) {
+void write_shown_start(Utf8& out, const QString& iso) {
     const QStringView text(iso);
-    if (text.size() < 19 || text[10] != u'T' || !stored_day(text.left(10)).isValid() ||
+    if (text.size() < 19 || text[10] != u'T' || !is_stored_day(text.left(10)) ||
         !is_stored_time(text.mid(11, 8)))
-        return session::shown_text(iso);
-    QString shown;
-    shown.reserve(19);
-    shown.append(text.mid(8, 2)).append(u'/').append(text.mid(5, 2)).append(u'/');
-    shown.append(text.left(4)).append(u' ').append(text.mid(11, 8));
-    return shown;
+        return append_utf8(out, session::shown_text(iso));
+    const QChar shown[] = {text[8],  text[9],  u'/',     text[5],  text[6],  u'/',     text[0],
+                           text[1],  text[2],  text[3],  u' ',     text[11], text[12], text[13],
+                           text[14], text[15], text[16], text[17], text[18]};
+    append_utf8(out, QStringView(shown, std::size(shown)));
 }
 
 // "Mon 07/12/2026" for "2026-12-07", and a * when the day was estimated; a day edited into
 // another form stays as it is. Cut and rearranged like a session's start, in the English
 // names QDate's formats use: formatting a date costs ten times more, for every day.
-QString shown_day(const platform::LedgerDay& day) {
-    static const std::array<QString, 7> weekdays{
-        QStringLiteral("Mon"), QStringLiteral("Tue"), QStringLiteral("Wed"), QStringLiteral("Thu"),
-        QStringLiteral("Fri"), QStringLiteral("Sat"), QStringLiteral("Sun")};
+void write_shown_day(Utf8& out, const platform::LedgerDay& day) {
+    static constexpr std::array<QStringView, 7> weekdays{u"Mon", u"Tue", u"Wed", u"Thu",
+                                                         u"Fri", u"Sat", u"Sun"};
     const QDate date = stored_day(day.day);
-    QString shown;
     if (!date.isValid()) {
-        shown = session::shown_text(day.day);
+        append_utf8(out, session::shown_text(day.day));
     } else if (day.day.size() == 10) {
         const QStringView text(day.day);
-        shown.reserve(16);
-        shown.append(weekdays[std::size_t(date.dayOfWeek() - 1)]).append(u' ');
-        shown.append(text.mid(8, 2)).append(u'/').append(text.mid(5, 2)).append(u'/');
-        shown.append(text.left(4));
+        const QStringView weekday = weekdays[std::size_t(date.dayOfWeek() - 1)];
+        const QChar shown[] = {weekday[0], weekday[1], weekday[2], u' ',    text[8],
+                               text[9],    u'/',       text[5],    text[6], u'/',
+                               text[0],    text[1],    text[2],    text[3]};
+        append_utf8(out, QStringView(shown, std::size(shown)));
     } else {
-        shown = date.toString(QStringLiteral("ddd dd/MM/yyyy"));
+        append_utf8(out, date.toString(QStringLiteral("ddd dd/MM/yyyy")));
     }
-    return day.estimated ? shown + QStringLiteral(" *") : shown;
+    if (day.estimated)
+        out += " *";
 }
 
 // The active time as a bar of up to 20 characters, the longest day's the longest, drawn to an
@@ -187,7 +206,8 @@ std::optional<HistoryCount> sessions_output(platform::Store& store, bool copy_ru
             if (day < first_day || day > last_day)
                 return;
             ++count.shown;
-            table.text([&] { return shown_start(session.started); }, session.started);
+            table.text([&](Utf8& text) { write_shown_start(text, session.started); },
+                       session.started);
             table.seconds(session.seconds);
             table.seconds(session.locked_seconds);
             const QString ending = session::ending_text(session.ending);
@@ -236,7 +256,7 @@ std::optional<std::size_t> days_output(platform::Store& store, Format format, co
                    day.estimated);
     };
     for (const platform::LedgerDay& day : days)
-        row([&] { return shown_day(day); }, day, true);
+        row([&](Utf8& text) { write_shown_day(text, day); }, day, true);
     if (format == Format::plain && !days.empty())
         row([] { return QStringLiteral("Total"); }, total, false);
     table.finish();

@@ -3,132 +3,301 @@
 #include "session/duration_text.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
-#include <string_view>
+#include <cstdint>
+#include <cstring>
+#include <numeric>
 
 namespace kelvor::commandline {
 
 namespace {
 
-void append(std::u16string& out, QStringView text) {
-    out.append(text.utf16(), text.size());
+// What a table gathers before it is written out, in bytes.
+constexpr std::size_t flush_size = 32768;
+// The plain table's blocks of kept cells: a long table starts one every few thousand rows.
+constexpr std::size_t kept_block_size = std::size_t(1) << 20;
+
+// The kinds of the plain table's kept cells, each the first byte of its cell.
+constexpr char text_cell = 't';      // its size in bytes in one byte, its UTF-8
+constexpr char long_text_cell = 'T'; // its size in a std::size_t, its UTF-8
+constexpr char seconds_cell = 's';   // a qint32
+
+// `text` copied over as ASCII at `out`, and its end; null when a character was not ASCII and
+// `plain`, what was written then being no use. One pass without an early exit, the check
+// counted in 16 bits, so that the compiler copies and checks eight characters at a time.
+template <typename Plain> char* put_plain(char* out, QStringView text, Plain plain) {
+    const char16_t* from = text.utf16();
+    std::uint16_t other = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        other |= from[i] < 0x80 && plain(from[i]) ? 0 : 1;
+        out[i] = char(from[i]);
+    }
+    return other == 0 ? out + text.size() : nullptr;
+}
+
+char* put(char* out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+void append(Table::Bytes& out, std::string_view text) {
+    out.end(put(out.room(text.size()), text));
+}
+
+// `text` in UTF-8; ASCII is copied over without Qt's encoder.
+void append_utf8(Table::Bytes& out, QStringView text) {
+    if (char* end =
+            put_plain(out.room(std::size_t(text.size())), text, [](char16_t) { return true; })) {
+        out.end(end);
+        return;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    append(out, {utf8.constData(), std::size_t(utf8.size())});
+}
+
+void append_number(Table::Bytes& out, qint64 number) {
+    char* at = out.room(20);
+    out.end(std::to_chars(at, at + 20, number).ptr);
+}
+
+// The UTF-16 units of valid UTF-8, as a QString of it counts them: one per character, two for
+// a character beyond U+FFFF (the only ones written in four bytes).
+qsizetype utf16_size(std::string_view utf8) {
+    // ASCII, as nearly every cell is, checked many bytes at a time.
+    std::uint8_t high = 0;
+    for (const char byte : utf8)
+        high |= static_cast<std::uint8_t>(byte) & 0x80;
+    if (high == 0)
+        return qsizetype(utf8.size());
+    qsizetype size = 0;
+    for (const char byte : utf8) {
+        const auto b = static_cast<unsigned char>(byte);
+        size += static_cast<int>((b & 0xc0) != 0x80) + static_cast<int>(b >= 0xf0);
+    }
+    return size;
 }
 
 // A field as it is, or quoted when it holds a comma, a quote or a line break. A text that
 // a spreadsheet would take for a formula (=, +, -, @, a tab or a carriage return first)
 // gets a leading ' so that opening the file runs nothing.
-void append_csv_field(std::u16string& out, const QString& text, bool last, bool guard) {
-    const auto needs_quotes = [](QChar c) {
+void append_csv_field(Table::Bytes& out, QStringView text, bool guard) {
+    const auto needs_quotes = [](char16_t c) {
         return c == u',' || c == u'"' || c == u'\r' || c == u'\n';
     };
-    static const QString formula_starts = QStringLiteral("=+-@\t\r");
-    const bool formula = guard && !text.isEmpty() && formula_starts.contains(text.front());
-    const QString field = formula ? u'\'' + text : text;
-    if (std::none_of(field.begin(), field.end(), needs_quotes))
-        append(out, field);
-    else
-        append(out, u'"' + QString(field).replace(u'"', QStringLiteral("\"\"")) + u'"');
-    out += last ? u"\r\n" : u",";
-}
-
-void append_number(std::u16string& out, qint64 number) {
-    char digits[24];
-    const char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    const std::size_t at = out.size();
-    out.resize(at + std::size_t(end - digits));
-    std::copy(static_cast<const char*>(digits), end, out.begin() + std::ptrdiff_t(at));
+    static constexpr std::u16string_view formula_starts = u"=+-@\t\r";
+    const bool formula = guard && !text.isEmpty() &&
+                         formula_starts.find(text.front().unicode()) != formula_starts.npos;
+    // Most fields are ASCII with nothing to quote: they go over as they are.
+    char* at = out.room(std::size_t(text.size()) + 1);
+    if (formula)
+        *at++ = '\'';
+    if (char* end = put_plain(at, text, [&](char16_t c) { return !needs_quotes(c); })) {
+        out.end(end);
+        return;
+    }
+    QString field = formula ? u'\'' + text.toString() : text.toString();
+    if (std::any_of(field.begin(), field.end(), [&](QChar c) { return needs_quotes(c.unicode()); }))
+        field = u'"' + field.replace(u'"', QStringLiteral("\"\"")) + u'"';
+    append_utf8(out, field);
 }
 
 // A JSON string as Qt's writer escapes it: quotes, backslashes and control characters.
-void append_json_string(std::u16string& out, const QString& text) {
+void append_json_string(Table::Bytes& out, QStringView text) {
+    const auto plain = [](char16_t c) { return c >= 0x20 && c != u'"' && c != u'\\'; };
+    // Most texts are ASCII with nothing to escape: they go over as they are.
+    char* at = out.room(std::size_t(text.size()) + 2);
+    *at++ = '"';
+    if (char* end = put_plain(at, text, plain)) {
+        *end++ = '"';
+        out.end(end);
+        return;
+    }
     // The characters with a short escape, each with the letter its backslash takes.
     static constexpr std::u16string_view escaped = u"\"\\\b\f\n\r\t";
     static constexpr std::u16string_view letters = u"\"\\bfnrt";
     static constexpr std::u16string_view hex = u"0123456789abcdef";
-    out += u'"';
-    // Most texts need no escape at all: they go in whole.
-    const auto plain = [](QChar c) { return c.unicode() >= 0x20 && c != u'"' && c != u'\\'; };
-    if (std::all_of(text.begin(), text.end(), plain)) {
-        append(out, text);
-        out += u'"';
-        return;
-    }
+    std::u16string escaped_text = u"\"";
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (plain(c)) {
-            out += u;
+        if (plain(u)) {
+            escaped_text += u;
         } else if (const std::size_t i = escaped.find(u); i != escaped.npos) {
-            out += u'\\';
-            out += letters[i];
+            escaped_text += u'\\';
+            escaped_text += letters[i];
         } else {
-            out += u"\\u00";
-            out += hex[u >> 4];
-            out += hex[u & 0xf];
+            escaped_text += u"\\u00";
+            escaped_text += hex[u >> 4];
+            escaped_text += hex[u & 0xf];
         }
     }
-    out += u'"';
+    escaped_text += u'"';
+    append_utf8(out, QStringView(escaped_text));
 }
 
 } // namespace
 
+void append_utf8(Utf8& out, QStringView text) {
+    // Copied over as ASCII, and again through Qt's encoder when a character was not.
+    const std::size_t at = out.size();
+    out.resize(at + std::size_t(text.size()));
+    char* to = out.data() + at;
+    const char16_t* from = text.utf16();
+    char16_t all = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        all |= from[i];
+        to[i] = char(from[i]);
+    }
+    if (all < 0x80)
+        return;
+    out.resize(at);
+    const QByteArray utf8 = text.toUtf8();
+    out.append(utf8.constData(), std::size_t(utf8.size()));
+}
+
+Table::Bytes::Bytes(std::size_t capacity)
+    : data_(capacity > 0 ? std::make_unique_for_overwrite<char[]>(capacity) : nullptr),
+      capacity_(capacity) {}
+
+char* Table::Bytes::grow(std::size_t size) {
+    const std::size_t capacity = std::max({2 * capacity_, size_ + size, std::size_t(256)});
+    std::unique_ptr<char[]> data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ > 0)
+        std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+    return data_.get() + size_;
+}
+
 Table::Table(Format format, std::vector<Column> columns, Output& out)
-    : format_(format), columns_(std::move(columns)), out_(out) {
-    for (const Column& column : columns_)
-        widths_.push_back(column.title.size());
-    // JSON objects list their keys in order, as Qt's own JSON writer does.
+    : format_(format), columns_(std::move(columns)), out_(out), pending_(2 * flush_size),
+      json_order_(columns_.size()), json_ends_(columns_.size()), widths_(columns_.size()) {
     for (std::size_t c = 0; c < columns_.size(); ++c)
-        json_order_.push_back(c);
+        widths_[c] = columns_[c].title.size();
+    // JSON objects list their keys in order, as Qt's own JSON writer does.
+    std::iota(json_order_.begin(), json_order_.end(), std::size_t(0));
     std::sort(json_order_.begin(), json_order_.end(),
               [&](std::size_t a, std::size_t b) { return columns_[a].field < columns_[b].field; });
     // Every row repeats the keys: each is escaped once, with its indent and colon.
-    for (const Column& column : columns_) {
-        Text key = u"        ";
-        append_json_string(key, column.field);
-        key += u": ";
-        json_keys_.push_back(std::move(key));
+    for (std::size_t k = 0; k < json_order_.size(); ++k) {
+        Bytes key;
+        append(key, k == 0 ? "        " : ",\n        ");
+        append_json_string(key, columns_[json_order_[k]].field);
+        append(key, ": ");
+        json_keys_.emplace_back(key.data(), key.size());
     }
     if (format_ == Format::csv) {
-        for (std::size_t c = 0; c < columns_.size(); ++c)
-            append_csv_field(pending_, columns_[c].field, c + 1 == columns_.size(), false);
+        for (std::size_t c = 0; c < columns_.size(); ++c) {
+            append_csv_field(pending_, columns_[c].field, false);
+            append(pending_, c + 1 == columns_.size() ? "\r\n" : ",");
+        }
     }
 }
 
 void Table::seconds(qint32 value) {
-    number([&] { return session::affiche_secondes(value); }, value);
+    if (!plain())
+        return number_value(value);
+    // Written here for its width, and again when the table is laid out: that costs less than
+    // keeping the text.
+    char text[session::affiche_secondes_room];
+    const char* end = session::write_affiche_secondes(value, text);
+    widths_[column_] = std::max(widths_[column_], qsizetype(end - text));
+    char seconds[sizeof value];
+    std::memcpy(seconds, &value, sizeof seconds);
+    keep(seconds_cell, seconds);
 }
 
 void Table::finish() {
     if (format_ == Format::plain)
         plain_table();
     else if (format_ == Format::json)
-        pending_ += rows_ == 0 ? u"[]\n" : u"\n]\n";
+        append(pending_, rows_ == 0 ? "[]\n" : "\n]\n");
     flush();
 }
 
-void Table::add(Cell cell) {
-    const std::size_t column = row_.size();
-    if (plain()) {
-        widths_[column] = std::max(widths_[column], cell.text.size());
-        append(texts_, cell.text);
-        ends_.push_back(texts_.size());
+void Table::keep_text() {
+    widths_[column_] = std::max(widths_[column_], utf16_size(shown_));
+    if (shown_.size() <= 0xff) {
+        const char size[] = {char(shown_.size())};
+        return keep(text_cell, size, shown_);
     }
-    row_.push_back(std::move(cell));
-    if (row_.size() < columns_.size())
-        return;
+    char size[sizeof(std::size_t)];
+    const std::size_t long_size = shown_.size();
+    std::memcpy(size, &long_size, sizeof size);
+    keep(long_text_cell, size, shown_);
+}
+
+template <std::size_t size>
+void Table::keep(char kind, const char (&bytes)[size], std::string_view text) {
+    // A cell never spans two blocks.
+    const std::size_t cell_size = 1 + size + text.size();
+    if (kept_.empty() || kept_.back().spare() < cell_size)
+        kept_.emplace_back(std::max(kept_block_size, cell_size));
+    Bytes& block = kept_.back();
+    char* at = block.room(cell_size);
+    *at = kind;
+    std::memcpy(at + 1, bytes, size);
+    block.end(put(at + 1 + size, text));
+    next_column();
+}
+
+void Table::text_value(const QString& value) {
     if (format_ == Format::csv)
-        csv_row();
-    else if (format_ == Format::json)
-        json_row();
+        append_csv_field(pending_, value, true);
+    else
+        append_json_string(json_values_, value);
+    next_column();
+}
+
+void Table::number_value(qint64 value) {
+    append_number(value_bytes(), value);
+    next_column();
+}
+
+void Table::flag_value(bool value) {
+    append(value_bytes(), value ? "true" : "false");
+    next_column();
+}
+
+Table::Bytes& Table::value_bytes() {
+    return format_ == Format::csv ? pending_ : json_values_;
+}
+
+void Table::next_column() {
+    if (format_ == Format::json)
+        json_ends_[column_] = json_values_.size();
+    if (++column_ < columns_.size()) {
+        if (format_ == Format::csv)
+            append(pending_, ",");
+        return;
+    }
+    column_ = 0;
+    if (format_ == Format::csv) {
+        append(pending_, "\r\n");
+    } else if (format_ == Format::json) {
+        // Laid out as Qt's indented JSON: four spaces a level, keys in order.
+        std::size_t size = json_values_.size() + 32;
+        for (const std::string& key : json_keys_)
+            size += key.size();
+        char* at = put(pending_.room(size), rows_ == 0 ? "[\n    {\n" : ",\n    {\n");
+        for (std::size_t k = 0; k < json_order_.size(); ++k) {
+            const std::size_t c = json_order_[k];
+            const std::size_t begin = c == 0 ? 0 : json_ends_[c - 1];
+            at = put(at, json_keys_[k]);
+            at = put(at, {json_values_.data() + begin, json_ends_[c] - begin});
+        }
+        pending_.end(put(at, "\n    }"));
+        json_values_.clear();
+    }
     ++rows_;
-    row_.clear();
-    if (pending_.size() > 32768)
+    if (pending_.size() > flush_size)
         flush();
 }
 
 void Table::flush() {
-    if (pending_.empty())
+    if (pending_.size() == 0)
         return;
-    out_.write(QStringView(pending_).toUtf8());
+    out_.write(QByteArrayView(pending_.data(), qsizetype(pending_.size())));
     pending_.clear();
 }
 
@@ -136,60 +305,49 @@ void Table::flush() {
 void Table::plain_table() {
     if (rows_ == 0)
         return;
-    const auto line = [&](auto&& text_of) {
-        for (std::size_t c = 0; c < columns_.size(); ++c) {
-            const QStringView text = text_of(c);
-            append(pending_, text);
-            if (c + 1 < columns_.size())
-                pending_.append(std::size_t(widths_[c] + 2 - text.size()), u' ');
+    std::size_t column = 0;
+    const auto cell = [&](std::string_view text, qsizetype width) {
+        const std::size_t padding = std::size_t(widths_[column] + 2 - width);
+        char* at = put(pending_.room(text.size() + padding + 1), text);
+        if (++column < columns_.size()) {
+            pending_.end(std::fill_n(at, padding, ' '));
+            return;
         }
+        column = 0;
         // The padding of cells left empty at the end of a line.
-        while (!pending_.empty() && pending_.back() == u' ')
-            pending_.pop_back();
-        pending_ += u'\n';
-        if (pending_.size() > 32768)
+        while (at != pending_.data() && at[-1] == ' ')
+            --at;
+        *at++ = '\n';
+        pending_.end(at);
+        if (pending_.size() > flush_size)
             flush();
     };
-    line([&](std::size_t c) { return QStringView(columns_[c].title); });
-    for (std::size_t r = 0; r < rows_; ++r) {
-        line([&](std::size_t c) {
-            const std::size_t i = r * columns_.size() + c;
-            const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-            return QStringView(texts_).mid(qsizetype(begin), qsizetype(ends_[i] - begin));
-        });
+    for (const Column& title : columns_) {
+        Bytes text;
+        append_utf8(text, title.title);
+        cell({text.data(), text.size()}, title.title.size());
     }
-}
-
-void Table::csv_row() {
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-        const bool last = c + 1 == columns_.size();
-        if (const Cell& cell = row_[c]; cell.number || cell.flag) {
-            if (cell.number)
-                append_number(pending_, *cell.number);
-            else
-                pending_ += *cell.flag ? u"true" : u"false";
-            pending_ += last ? u"\r\n" : u",";
-        } else {
-            append_csv_field(pending_, cell.text, last, true);
+    std::array<char, session::affiche_secondes_room> made{};
+    for (const Bytes& block : kept_) {
+        for (const char *at = block.data(), *end = at + block.size(); at < end;) {
+            const char kind = *at++;
+            if (kind == text_cell || kind == long_text_cell) {
+                std::size_t size = static_cast<unsigned char>(*at);
+                if (kind == long_text_cell)
+                    std::memcpy(&size, at, sizeof size);
+                at += kind == text_cell ? 1 : sizeof size;
+                const std::string_view text(at, size);
+                at += size;
+                cell(text, utf16_size(text));
+            } else {
+                qint32 seconds = 0;
+                std::memcpy(&seconds, at, sizeof seconds);
+                at += sizeof seconds;
+                const char* made_end = session::write_affiche_secondes(seconds, made.data());
+                cell({made.data(), std::size_t(made_end - made.data())}, made_end - made.data());
+            }
         }
     }
-}
-
-// Laid out as Qt's indented JSON: four spaces a level, keys in order.
-void Table::json_row() {
-    pending_ += rows_ == 0 ? u"[\n    {\n" : u",\n    {\n";
-    for (std::size_t k = 0; k < json_order_.size(); ++k) {
-        const std::size_t c = json_order_[k];
-        pending_ += json_keys_[c];
-        if (const Cell& cell = row_[c]; cell.number)
-            append_number(pending_, *cell.number);
-        else if (cell.flag)
-            pending_ += *cell.flag ? u"true" : u"false";
-        else
-            append_json_string(pending_, cell.text);
-        pending_ += k + 1 < json_order_.size() ? u",\n" : u"\n";
-    }
-    pending_ += u"    }";
 }
 
 } // namespace kelvor::commandline
