@@ -123,21 +123,6 @@ void write_shown_day(Utf8& out, const platform::LedgerDay& day) {
         out += " *";
 }
 
-// The active time as a bar of up to 20 characters, the longest day's the longest, drawn to an
-// eighth of a character with the blocks U+2588 to U+258F, or in whole # without them.
-QString active_bar(qint64 active, qint64 longest, bool blocks) {
-    constexpr qint64 width = 20;
-    if (longest <= 0)
-        return {};
-    if (!blocks)
-        return QString((active * width + longest / 2) / longest, u'#');
-    const qint64 eighths = (active * width * 8 + longest / 2) / longest;
-    QString bar(eighths / 8, QChar(0x2588));
-    if (eighths % 8 != 0)
-        bar += QChar(char16_t(0x2590 - eighths % 8)); // U+258F is one eighth, U+2589 seven
-    return bar;
-}
-
 } // namespace
 
 std::unique_ptr<platform::SqliteStore> with_pending_crash_booked(platform::SqliteStore& store,
@@ -219,24 +204,6 @@ std::optional<HistoryCount> sessions_output(platform::Store& store, bool copy_ru
 
 std::optional<std::size_t> days_output(platform::Store& store, Format format, const DayRange& range,
                                        bool blocks, Output& out) {
-    std::vector<platform::LedgerDay> days;
-    const bool kept =
-        store.for_each_day(bound(range.first, QString()), bound(range.last, QString()),
-                           [&](const platform::LedgerDay& day) {
-                               if (day.seconds != 0 || day.sessions != 0)
-                                   days.push_back(day);
-                           });
-    const auto active = [](const platform::LedgerDay& day) {
-        return std::max<qint64>(0, day.seconds - day.locked_seconds);
-    };
-    qint64 longest = 0;
-    platform::LedgerDay total;
-    for (const platform::LedgerDay& day : days) {
-        longest = std::max(longest, active(day));
-        total.seconds += day.seconds;
-        total.locked_seconds += day.locked_seconds;
-        total.estimated = total.estimated || day.estimated;
-    }
     Table table(format,
                 {{QStringLiteral("Day"), QStringLiteral("date")},
                  {QStringLiteral("Used"), QStringLiteral("seconds")},
@@ -245,24 +212,43 @@ std::optional<std::size_t> days_output(platform::Store& store, Format format, co
                  {QStringLiteral("Sessions"), QStringLiteral("sessions")},
                  {QString(), QStringLiteral("estimated")}},
                 out);
-    // The day's text is made for the plain table only.
-    const auto row = [&](auto&& shown, const platform::LedgerDay& day, bool bar) {
-        table.text(shown, day.day);
+    const auto active = [](const platform::LedgerDay& day) {
+        return std::max<qint64>(0, day.seconds - day.locked_seconds);
+    };
+    const auto lengths = [&](const platform::LedgerDay& day) {
         table.seconds(session::clamp_to_int32_range(day.seconds));
         table.seconds(session::clamp_to_int32_range(day.locked_seconds));
         table.seconds(session::clamp_to_int32_range(active(day)));
-        table.number([&] { return bar ? QString::number(day.sessions) : QString(); }, day.sessions);
-        table.flag([&] { return bar ? active_bar(active(day), longest, blocks) : QString(); },
-                   day.estimated);
     };
-    for (const platform::LedgerDay& day : days)
-        row([&](Utf8& text) { write_shown_day(text, day); }, day, true);
-    if (format == Format::plain && !days.empty())
-        row([] { return QStringLiteral("Total"); }, total, false);
+    std::size_t count = 0;
+    platform::LedgerDay total;
+    // Each day goes out as it is read: the bars, scaled to the longest day, are drawn by the
+    // plain table once it has every row.
+    const bool kept = store.for_each_day(
+        bound(range.first, QString()), bound(range.last, QString()),
+        [&](const platform::LedgerDay& day) {
+            if (day.seconds == 0 && day.sessions == 0)
+                return;
+            ++count;
+            total.seconds += day.seconds;
+            total.locked_seconds += day.locked_seconds;
+            total.estimated = total.estimated || day.estimated;
+            table.text([&](Utf8& text) { write_shown_day(text, day); }, day.day);
+            lengths(day);
+            table.number([&](Utf8& text) { append_number(text, day.sessions); }, day.sessions);
+            table.flag(Table::Bar{active(day), blocks}, day.estimated);
+        });
+    // The plain table alone ends with the total, its sessions and bar left blank.
+    if (format == Format::plain && count > 0) {
+        table.text([] { return QStringLiteral("Total"); }, total.day);
+        lengths(total);
+        table.number([] { return QString(); }, total.sessions);
+        table.flag([] { return QString(); }, total.estimated);
+    }
     table.finish();
     if (format == Format::plain && total.estimated)
         out.write("* estimated from the session history when the store got its day ledger\n");
-    return kept ? std::optional(days.size()) : std::nullopt;
+    return kept ? std::optional(count) : std::nullopt;
 }
 
 } // namespace kelvor::commandline

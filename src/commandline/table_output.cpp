@@ -22,6 +22,10 @@ constexpr std::size_t kept_block_size = std::size_t(1) << 20;
 constexpr char text_cell = 't';      // its size in bytes in one byte, its UTF-8
 constexpr char long_text_cell = 'T'; // its size in a std::size_t, its UTF-8
 constexpr char seconds_cell = 's';   // a qint32
+constexpr char blocks_bar_cell = 'b', hashes_bar_cell = '#'; // a qint64
+
+// The characters of the longest bar.
+constexpr qint64 bar_width = 20;
 
 // `text` copied over as ASCII at `out`, and its end; null when a character was not ASCII and
 // `plain`, what was written then being no use. One pass without an early exit, the check
@@ -135,6 +139,31 @@ void append_json_string(Table::Bytes& out, QStringView text) {
     append_utf8(out, QStringView(escaped_text));
 }
 
+// The bar of `length` when the longest is `longest`, written at `out` (room for 20 blocks of
+// three bytes); returns its end, and its characters in `width`.
+char* write_bar(qint64 length, qint64 longest, bool blocks, char* out, qsizetype& width) {
+    width = 0;
+    if (longest <= 0)
+        return out;
+    length = std::max<qint64>(length, 0);
+    if (!blocks) {
+        width = (length * bar_width + longest / 2) / longest;
+        return std::fill_n(out, width, '#');
+    }
+    // U+2588, the full block, is E2 96 88 in UTF-8; U+2589 to U+258F, seven eighths down to
+    // one, follow it.
+    const qint64 eighths = (length * bar_width * 8 + longest / 2) / longest;
+    for (qint64 i = 0; i < eighths / 8; ++i)
+        out = std::copy_n("\xe2\x96\x88", 3, out);
+    width = eighths / 8;
+    if (eighths % 8 != 0) {
+        out = std::copy_n("\xe2\x96", 2, out);
+        *out++ = char(0x90 - eighths % 8);
+        ++width;
+    }
+    return out;
+}
+
 } // namespace
 
 void append_utf8(Utf8& out, QStringView text) {
@@ -155,6 +184,12 @@ void append_utf8(Utf8& out, QStringView text) {
     out.append(utf8.constData(), std::size_t(utf8.size()));
 }
 
+void append_number(Utf8& out, qint64 number) {
+    std::array<char, 20> digits{};
+    const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
+    out.append(digits.data(), std::size_t(end - digits.data()));
+}
+
 Table::Bytes::Bytes(std::size_t capacity)
     : data_(capacity > 0 ? std::make_unique_for_overwrite<char[]>(capacity) : nullptr),
       capacity_(capacity) {}
@@ -171,7 +206,8 @@ char* Table::Bytes::grow(std::size_t size) {
 
 Table::Table(Format format, std::vector<Column> columns, Output& out)
     : format_(format), columns_(std::move(columns)), out_(out), pending_(2 * flush_size),
-      json_order_(columns_.size()), json_ends_(columns_.size()), widths_(columns_.size()) {
+      json_order_(columns_.size()), json_ends_(columns_.size()), widths_(columns_.size()),
+      longest_(columns_.size()) {
     for (std::size_t c = 0; c < columns_.size(); ++c)
         widths_[c] = columns_[c].title.size();
     // JSON objects list their keys in order, as Qt's own JSON writer does.
@@ -192,6 +228,15 @@ Table::Table(Format format, std::vector<Column> columns, Output& out)
             append(pending_, c + 1 == columns_.size() ? "\r\n" : ",");
         }
     }
+}
+
+void Table::flag(Bar shown, bool value) {
+    if (!plain())
+        return flag_value(value);
+    longest_[column_] = std::max(longest_[column_], shown.length);
+    char length[sizeof shown.length];
+    std::memcpy(length, &shown.length, sizeof length);
+    keep(shown.blocks ? blocks_bar_cell : hashes_bar_cell, length);
 }
 
 void Table::seconds(qint32 value) {
@@ -305,6 +350,11 @@ void Table::flush() {
 void Table::plain_table() {
     if (rows_ == 0)
         return;
+    // A column of bars is as wide as its longest bar, which is the longest there is.
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        if (longest_[c] > 0)
+            widths_[c] = std::max(widths_[c], qsizetype(bar_width));
+    }
     std::size_t column = 0;
     const auto cell = [&](std::string_view text, qsizetype width) {
         const std::size_t padding = std::size_t(widths_[column] + 2 - width);
@@ -327,7 +377,7 @@ void Table::plain_table() {
         append_utf8(text, title.title);
         cell({text.data(), text.size()}, title.title.size());
     }
-    std::array<char, session::affiche_secondes_room> made{};
+    std::array<char, std::max<std::size_t>(session::affiche_secondes_room, 3 * bar_width)> made{};
     for (const Bytes& block : kept_) {
         for (const char *at = block.data(), *end = at + block.size(); at < end;) {
             const char kind = *at++;
@@ -339,12 +389,20 @@ void Table::plain_table() {
                 const std::string_view text(at, size);
                 at += size;
                 cell(text, utf16_size(text));
-            } else {
+            } else if (kind == seconds_cell) {
                 qint32 seconds = 0;
                 std::memcpy(&seconds, at, sizeof seconds);
                 at += sizeof seconds;
                 const char* made_end = session::write_affiche_secondes(seconds, made.data());
                 cell({made.data(), std::size_t(made_end - made.data())}, made_end - made.data());
+            } else {
+                qint64 length = 0;
+                std::memcpy(&length, at, sizeof length);
+                at += sizeof length;
+                qsizetype width = 0;
+                const char* made_end = write_bar(length, longest_[column], kind == blocks_bar_cell,
+                                                 made.data(), width);
+                cell({made.data(), std::size_t(made_end - made.data())}, width);
             }
         }
     }

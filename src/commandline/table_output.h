@@ -22,11 +22,20 @@ using Utf8 = std::string;
 
 // `text` in UTF-8 at the end of `out`; ASCII is copied over without Qt's encoder.
 void append_utf8(Utf8& out, QStringView text);
+void append_number(Utf8& out, qint64 number);
 
 // A table in one format, filled cell by cell, row after row. CSV and JSON go out a row at a
 // time; the plain table waits for its last row, which may be the widest.
 class Table {
 public:
+    // A bar of `length` in the plain table, drawn once every row is in: up to 20 characters,
+    // the column's longest length the longest bar, to an eighth of a character with the blocks
+    // U+2588 to U+258F (`blocks`), or in whole # without them. A length below 0 draws none.
+    struct Bar {
+        qint64 length;
+        bool blocks;
+    };
+
     Table(Format format, std::vector<Column> columns, Output& out);
 
     // A cell of the row being filled. The plain table makes only its text (`shown`: a callable
@@ -52,6 +61,7 @@ public:
         else
             flag_value(value);
     }
+    void flag(Bar shown, bool value);
     // A length: as the report writes it in the plain table, else in whole seconds.
     void seconds(qint32 value);
 
@@ -117,11 +127,12 @@ private:
     std::vector<std::string> json_keys_;
     Bytes json_values_;                  // the row's values, one after another
     std::vector<std::size_t> json_ends_; // where each column's value ends in json_values_
-    // The plain table keeps each cell as little as it can: a text as its UTF-8, a length as its
-    // number, made into text only when the table is laid out. It is kept in blocks
+    // The plain table keeps each cell as little as it can: a text as its UTF-8, a length or a
+    // bar as its number, made into text only when the table is laid out. It is kept in blocks
     // that are never copied as the table grows: each page is written once.
     std::vector<Bytes> kept_;
     std::vector<qsizetype> widths_; // in UTF-16 units, as a QString counts them
+    std::vector<qint64> longest_;   // of each column's bars
     Utf8 shown_;                    // the plain text of the cell being filled
 };
 
