@@ -242,11 +242,9 @@ void Table::flag(Bar shown, bool value) {
 void Table::seconds(qint32 value) {
     if (!plain())
         return number_value(value);
-    // Written here for its width, and again when the table is laid out: that costs less than
+    // Counted here for its width, written when the table is laid out: that costs less than
     // keeping the text.
-    char text[session::affiche_secondes_room];
-    const char* end = session::write_affiche_secondes(value, text);
-    widths_[column_] = std::max(widths_[column_], qsizetype(end - text));
+    widths_[column_] = std::max(widths_[column_], qsizetype(session::affiche_secondes_size(value)));
     char seconds[sizeof value];
     std::memcpy(seconds, &value, sizeof seconds);
     keep(seconds_cell, seconds);

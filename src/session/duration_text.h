@@ -15,5 +15,7 @@ inline constexpr std::size_t affiche_secondes_room = 64;
 // The same text in ASCII, written at `out` (affiche_secondes_room characters of room); returns
 // its end. For the tables that write it for every row: no string is made.
 char* write_affiche_secondes(qint32 s, char* out);
+// Its characters, counted without writing it: a table's column is as wide as its widest.
+std::size_t affiche_secondes_size(qint32 s);
 
 } // namespace kelvor::session
