@@ -15,8 +15,8 @@ namespace {
 
 // What a table gathers before it is written out, in bytes.
 constexpr std::size_t flush_size = 32768;
-// The plain table's blocks of kept cells: a long table starts one every few thousand rows.
-constexpr std::size_t kept_block_size = std::size_t(1) << 20;
+// The plain table's first block of kept cells: room for a few thousand rows.
+constexpr std::size_t first_kept_block_size = std::size_t(256) << 10;
 
 // The kinds of the plain table's kept cells, each the first byte of its cell.
 constexpr char text_cell = 't';      // its size in bytes in one byte, its UTF-8
@@ -191,12 +191,14 @@ void append_number(Utf8& out, qint64 number) {
 }
 
 Table::Bytes::Bytes(std::size_t capacity)
-    : data_(capacity > 0 ? std::make_unique_for_overwrite<char[]>(capacity) : nullptr),
-      capacity_(capacity) {}
+    : data_(platform::plain_memory(capacity)), capacity_(capacity) {}
+
+Table::Bytes::Bytes(platform::Memory memory, std::size_t capacity)
+    : data_(std::move(memory)), capacity_(capacity) {}
 
 char* Table::Bytes::grow(std::size_t size) {
     const std::size_t capacity = std::max({2 * capacity_, size_ + size, std::size_t(256)});
-    std::unique_ptr<char[]> data = std::make_unique_for_overwrite<char[]>(capacity);
+    platform::Memory data = platform::plain_memory(capacity);
     if (size_ > 0)
         std::memcpy(data.get(), data_.get(), size_);
     data_ = std::move(data);
@@ -272,10 +274,16 @@ void Table::keep_text() {
 
 template <std::size_t size>
 void Table::keep(char kind, const char (&bytes)[size], std::string_view text) {
-    // A cell never spans two blocks.
+    // A cell never spans two blocks. A short table fits in the first; a long one goes on in
+    // blocks of huge pages.
     const std::size_t cell_size = 1 + size + text.size();
-    if (kept_.empty() || kept_.back().spare() < cell_size)
-        kept_.emplace_back(std::max(kept_block_size, cell_size));
+    if (kept_.empty()) {
+        kept_.emplace_back(std::max(first_kept_block_size, cell_size));
+    } else if (kept_.back().spare() < cell_size) {
+        const std::size_t block_size = (cell_size + platform::huge_page_size - 1) /
+                                       platform::huge_page_size * platform::huge_page_size;
+        kept_.emplace_back(platform::large_memory(block_size), block_size);
+    }
     Bytes& block = kept_.back();
     char* at = block.room(cell_size);
     *at = kind;
@@ -353,29 +361,35 @@ void Table::plain_table() {
         if (longest_[c] > 0)
             widths_[c] = std::max(widths_[c], qsizetype(bar_width));
     }
+    // Each cell is written straight into the output, in room for its bytes, its padding and
+    // the end of its line.
     std::size_t column = 0;
-    const auto cell = [&](std::string_view text, qsizetype width) {
-        const std::size_t padding = std::size_t(widths_[column] + 2 - width);
-        char* at = put(pending_.room(text.size() + padding + 1), text);
+    const auto room = [&](std::size_t size) {
+        return pending_.room(size + std::size_t(widths_[column]) + 3);
+    };
+    // The cell written up to `end`, `width` characters wide: its padding, or the end of its line.
+    const auto end_cell = [&](char* end, qsizetype width) {
         if (++column < columns_.size()) {
-            pending_.end(std::fill_n(at, padding, ' '));
+            pending_.end(std::fill_n(end, widths_[column - 1] + 2 - width, ' '));
             return;
         }
         column = 0;
         // The padding of cells left empty at the end of a line.
-        while (at != pending_.data() && at[-1] == ' ')
-            --at;
-        *at++ = '\n';
-        pending_.end(at);
+        while (end != pending_.data() && end[-1] == ' ')
+            --end;
+        *end++ = '\n';
+        pending_.end(end);
         if (pending_.size() > flush_size)
             flush();
+    };
+    const auto text_cell_of = [&](std::string_view text, qsizetype width) {
+        end_cell(put(room(text.size()), text), width);
     };
     for (const Column& title : columns_) {
         Bytes text;
         append_utf8(text, title.title);
-        cell({text.data(), text.size()}, title.title.size());
+        text_cell_of({text.data(), text.size()}, title.title.size());
     }
-    std::array<char, std::max<std::size_t>(session::affiche_secondes_room, 3 * bar_width)> made{};
     for (const Bytes& block : kept_) {
         for (const char *at = block.data(), *end = at + block.size(); at < end;) {
             const char kind = *at++;
@@ -386,21 +400,22 @@ void Table::plain_table() {
                 at += kind == text_cell ? 1 : sizeof size;
                 const std::string_view text(at, size);
                 at += size;
-                cell(text, utf16_size(text));
+                text_cell_of(text, utf16_size(text));
             } else if (kind == seconds_cell) {
                 qint32 seconds = 0;
                 std::memcpy(&seconds, at, sizeof seconds);
                 at += sizeof seconds;
-                const char* made_end = session::write_affiche_secondes(seconds, made.data());
-                cell({made.data(), std::size_t(made_end - made.data())}, made_end - made.data());
+                char* start = room(session::affiche_secondes_room);
+                char* written = session::write_affiche_secondes(seconds, start);
+                end_cell(written, written - start);
             } else {
                 qint64 length = 0;
                 std::memcpy(&length, at, sizeof length);
                 at += sizeof length;
                 qsizetype width = 0;
-                const char* made_end = write_bar(length, longest_[column], kind == blocks_bar_cell,
-                                                 made.data(), width);
-                cell({made.data(), std::size_t(made_end - made.data())}, width);
+                char* written = write_bar(length, longest_[column], kind == blocks_bar_cell,
+                                          room(3 * bar_width), width);
+                end_cell(written, width);
             }
         }
     }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "commandline/figures_output.h"
+#include "platform/large_memory.h"
 
 #include <QString>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -73,6 +73,7 @@ public:
     class Bytes {
     public:
         explicit Bytes(std::size_t capacity = 0);
+        Bytes(platform::Memory memory, std::size_t capacity);
         // Room for `size` more bytes at the end: they are written from the pointer it gives,
         // then end() says where the writing stopped.
         char* room(std::size_t size) {
@@ -87,7 +88,7 @@ public:
     private:
         char* grow(std::size_t size);
 
-        std::unique_ptr<char[]> data_;
+        platform::Memory data_;
         std::size_t size_ = 0;
         std::size_t capacity_ = 0;
     };
