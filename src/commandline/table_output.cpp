@@ -152,10 +152,14 @@ char* write_bar(qint64 length, qint64 longest, bool blocks, char* out, qsizetype
     }
     // U+2588, the full block, is E2 96 88 in UTF-8; U+2589 to U+258F, seven eighths down to
     // one, follow it.
+    static constexpr std::string_view full_blocks =
+        "\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88"
+        "\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88"
+        "\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88";
+    static_assert(full_blocks.size() == 3 * bar_width);
     const qint64 eighths = (length * bar_width * 8 + longest / 2) / longest;
-    for (qint64 i = 0; i < eighths / 8; ++i)
-        out = std::copy_n("\xe2\x96\x88", 3, out);
     width = eighths / 8;
+    out = put(out, full_blocks.substr(0, std::size_t(3 * width)));
     if (eighths % 8 != 0) {
         out = std::copy_n("\xe2\x96", 2, out);
         *out++ = char(0x90 - eighths % 8);
@@ -288,8 +292,11 @@ void Table::keep(char kind, const char (&bytes)[size], std::string_view text) {
     char* at = block.room(cell_size);
     *at = kind;
     std::memcpy(at + 1, bytes, size);
-    block.end(put(at + 1 + size, text));
-    next_column();
+    block.end(text.empty() ? at + 1 + size : put(at + 1 + size, text));
+    if (++column_ == columns_.size()) {
+        column_ = 0;
+        ++rows_;
+    }
 }
 
 void Table::text_value(const QString& value) {
