@@ -125,7 +125,8 @@ private:
     Bytes pending_; // written out at the next flush
     // JSON: each column's key as a row writes it, in the keys' order, with what comes before.
     std::vector<std::size_t> json_order_;
-    std::vector<std::string> json_keys_;
+    Bytes json_keys_;
+    std::vector<std::size_t> json_key_ends_;
     Bytes json_values_;                  // the row's values, one after another
     std::vector<std::size_t> json_ends_; // where each column's value ends in json_values_
     // The plain table keeps each cell as little as it can: a text as its UTF-8, a length or a
