@@ -19,9 +19,11 @@ constexpr std::size_t flush_size = 32768;
 constexpr std::size_t first_kept_block_size = std::size_t(256) << 10;
 
 // The kinds of the plain table's kept cells, each the first byte of its cell.
-constexpr char text_cell = 't';      // its size in bytes in one byte, its UTF-8
-constexpr char long_text_cell = 'T'; // its size in a std::size_t, its UTF-8
-constexpr char seconds_cell = 's';   // a qint32
+// A text of as many bytes as characters, as nearly every one is: its size in one byte, its UTF-8.
+constexpr char text_cell = 't';
+// Any other: its size in bytes and its width, each in a std::size_t, and its UTF-8.
+constexpr char long_text_cell = 'T';
+constexpr char seconds_cell = 's';                           // a qint32
 constexpr char blocks_bar_cell = 'b', hashes_bar_cell = '#'; // a qint64
 
 // The characters of the longest bar.
@@ -280,15 +282,16 @@ void Table::finish() {
 }
 
 void Table::keep_text() {
-    widths_[column_] = std::max(widths_[column_], utf16_size(shown_));
-    if (shown_.size() <= 0xff) {
+    const qsizetype width = utf16_size(shown_);
+    widths_[column_] = std::max(widths_[column_], width);
+    if (std::size_t(width) == shown_.size() && shown_.size() <= 0xff) {
         const char size[] = {char(shown_.size())};
         return keep(text_cell, size, shown_);
     }
-    char size[sizeof(std::size_t)];
-    const std::size_t long_size = shown_.size();
-    std::memcpy(size, &long_size, sizeof size);
-    keep(long_text_cell, size, shown_);
+    const std::size_t sizes[] = {shown_.size(), std::size_t(width)};
+    char size_and_width[sizeof sizes];
+    std::memcpy(size_and_width, sizes, sizeof sizes);
+    keep(long_text_cell, size_and_width, shown_);
 }
 
 template <std::size_t size>
@@ -421,14 +424,16 @@ void Table::plain_table() {
     for (const Bytes& block : kept_) {
         for (const char *at = block.data(), *end = at + block.size(); at < end;) {
             const char kind = *at++;
-            if (kind == text_cell || kind == long_text_cell) {
-                std::size_t size = static_cast<unsigned char>(*at);
-                if (kind == long_text_cell)
-                    std::memcpy(&size, at, sizeof size);
-                at += kind == text_cell ? 1 : sizeof size;
-                const std::string_view text(at, size);
+            if (kind == text_cell) {
+                const auto size = static_cast<unsigned char>(*at++);
+                text_cell_of({at, size}, size);
                 at += size;
-                text_cell_of(text, utf16_size(text));
+            } else if (kind == long_text_cell) {
+                std::size_t sizes[2] = {};
+                std::memcpy(sizes, at, sizeof sizes);
+                at += sizeof sizes;
+                text_cell_of({at, sizes[0]}, qsizetype(sizes[1]));
+                at += sizes[0];
             } else if (kind == seconds_cell) {
                 qint32 seconds = 0;
                 std::memcpy(&seconds, at, sizeof seconds);
