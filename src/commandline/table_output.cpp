@@ -419,6 +419,7 @@ void Table::plain_table() {
     for (const Column& title : columns_) {
         Bytes text;
         append_utf8(text, title.title);
+        text.room(short_copy_size);
         text_cell_of({text.data(), text.size()}, title.title.size());
     }
     for (const Bytes& block : kept_) {
