@@ -47,20 +47,6 @@ char* put(char* out, std::string_view text) {
     return out + text.size();
 }
 
-// What short_copy() moves at once.
-constexpr std::size_t short_copy_size = 32;
-
-// `size` bytes from `from` at `out`, and their end: in one move of 32 bytes when they are no
-// more, as nearly every key and value of a JSON row are, for a call to memcpy costs more. Both
-// sides need 32 bytes of room; what is moved beyond `size` is written over next.
-char* short_copy(char* out, const char* from, std::size_t size) {
-    if (size <= short_copy_size)
-        std::memcpy(out, from, short_copy_size);
-    else
-        std::memcpy(out, from, size);
-    return out + size;
-}
-
 void append(Table::Bytes& out, std::string_view text) {
     out.end(put(out.room(text.size()), text));
 }
@@ -236,15 +222,14 @@ Table::Table(Format format, std::vector<Column> columns, Output& out)
     std::iota(json_order_.begin(), json_order_.end(), std::size_t(0));
     std::sort(json_order_.begin(), json_order_.end(),
               [&](std::size_t a, std::size_t b) { return columns_[a].field < columns_[b].field; });
-    // Every row repeats the keys: each is escaped once, with its indent and colon, and they are
-    // kept one after another with room to be read by short_copy().
+    // Every row repeats the keys: each is escaped once, with its indent and colon.
     for (std::size_t k = 0; k < json_order_.size(); ++k) {
-        append(json_keys_, k == 0 ? "        " : ",\n        ");
-        append_json_string(json_keys_, columns_[json_order_[k]].field);
-        append(json_keys_, ": ");
-        json_key_ends_.push_back(json_keys_.size());
+        Bytes key;
+        append(key, k == 0 ? "        " : ",\n        ");
+        append_json_string(key, columns_[json_order_[k]].field);
+        append(key, ": ");
+        json_keys_.emplace_back(key.data(), key.size());
     }
-    json_keys_.room(short_copy_size);
     if (format_ == Format::csv) {
         for (std::size_t c = 0; c < columns_.size(); ++c) {
             append_csv_field(pending_, columns_[c].field, false);
@@ -296,15 +281,13 @@ void Table::keep_text() {
 
 template <std::size_t size>
 void Table::keep(char kind, const char (&bytes)[size], std::string_view text) {
-    // A cell never spans two blocks, and its text is followed by room enough for short_copy()
-    // to read it. A short table fits in the first block; a long one goes on in blocks of huge
-    // pages.
+    // A cell never spans two blocks. A short table fits in the first; a long one goes on in
+    // blocks of huge pages.
     const std::size_t cell_size = 1 + size + text.size();
-    const std::size_t cell_room = cell_size + short_copy_size;
     if (kept_.empty()) {
-        kept_.emplace_back(std::max(first_kept_block_size, cell_room));
-    } else if (kept_.back().spare() < cell_room) {
-        const std::size_t block_size = (cell_room + platform::huge_page_size - 1) /
+        kept_.emplace_back(std::max(first_kept_block_size, cell_size));
+    } else if (kept_.back().spare() < cell_size) {
+        const std::size_t block_size = (cell_size + platform::huge_page_size - 1) /
                                        platform::huge_page_size * platform::huge_page_size;
         kept_.emplace_back(platform::large_memory(block_size), block_size);
     }
@@ -354,15 +337,15 @@ void Table::next_column() {
         append(pending_, "\r\n");
     } else if (format_ == Format::json) {
         // Laid out as Qt's indented JSON: four spaces a level, keys in order.
-        json_values_.room(short_copy_size);
-        char* at = pending_.room(json_keys_.size() + json_values_.size() + 16 + short_copy_size);
-        at = put(at, rows_ == 0 ? "[\n    {\n" : ",\n    {\n");
+        std::size_t size = json_values_.size() + 32;
+        for (const std::string& key : json_keys_)
+            size += key.size();
+        char* at = put(pending_.room(size), rows_ == 0 ? "[\n    {\n" : ",\n    {\n");
         for (std::size_t k = 0; k < json_order_.size(); ++k) {
             const std::size_t c = json_order_[k];
-            const std::size_t key = k == 0 ? 0 : json_key_ends_[k - 1];
-            const std::size_t value = c == 0 ? 0 : json_ends_[c - 1];
-            at = short_copy(at, json_keys_.data() + key, json_key_ends_[k] - key);
-            at = short_copy(at, json_values_.data() + value, json_ends_[c] - value);
+            const std::size_t begin = c == 0 ? 0 : json_ends_[c - 1];
+            at = put(at, json_keys_[k]);
+            at = put(at, {json_values_.data() + begin, json_ends_[c] - begin});
         }
         pending_.end(put(at, "\n    }"));
         json_values_.clear();
@@ -392,16 +375,12 @@ void Table::plain_table() {
     // the end of its line.
     std::size_t column = 0;
     const auto room = [&](std::size_t size) {
-        return pending_.room(size + std::size_t(widths_[column]) + 3 + short_copy_size);
+        return pending_.room(size + std::size_t(widths_[column]) + 3);
     };
     // The cell written up to `end`, `width` characters wide: its padding, or the end of its line.
     const auto end_cell = [&](char* end, qsizetype width) {
         if (++column < columns_.size()) {
-            static constexpr char spaces[] = "                                ";
-            static_assert(sizeof spaces - 1 == short_copy_size);
-            const auto padding = std::size_t(widths_[column - 1] + 2 - width);
-            pending_.end(padding <= short_copy_size ? short_copy(end, spaces, padding)
-                                                    : std::fill_n(end, padding, ' '));
+            pending_.end(std::fill_n(end, widths_[column - 1] + 2 - width, ' '));
             return;
         }
         column = 0;
@@ -414,12 +393,11 @@ void Table::plain_table() {
             flush();
     };
     const auto text_cell_of = [&](std::string_view text, qsizetype width) {
-        end_cell(short_copy(room(text.size()), text.data(), text.size()), width);
+        end_cell(put(room(text.size()), text), width);
     };
     for (const Column& title : columns_) {
         Bytes text;
         append_utf8(text, title.title);
-        text.room(short_copy_size);
         text_cell_of({text.data(), text.size()}, title.title.size());
     }
     for (const Bytes& block : kept_) {

@@ -72,7 +72,7 @@ public:
     // checks its room and moves its end at every append, which a long table makes millions of.
     class Bytes {
     public:
-        explicit Bytes(std::size_t capacity = 256);
+        explicit Bytes(std::size_t capacity = 0);
         Bytes(platform::Memory memory, std::size_t capacity);
         // Room for `size` more bytes at the end: they are written from the pointer it gives,
         // then end() says where the writing stopped.
@@ -122,11 +122,10 @@ private:
     Output& out_;
     std::size_t column_ = 0; // of the cell to come
     std::size_t rows_ = 0;
-    Bytes pending_;                       // written out at the next flush
-    std::vector<std::size_t> json_order_; // JSON: the columns in the order of their keys
-    // Each key as a row writes it, with what comes before it, one after another in that order.
-    Bytes json_keys_;
-    std::vector<std::size_t> json_key_ends_;
+    Bytes pending_; // written out at the next flush
+    // JSON: each column's key as a row writes it, in the keys' order, with what comes before.
+    std::vector<std::size_t> json_order_;
+    std::vector<std::string> json_keys_;
     Bytes json_values_;                  // the row's values, one after another
     std::vector<std::size_t> json_ends_; // where each column's value ends in json_values_
     // The plain table keeps each cell as little as it can: a text as its UTF-8, a length or a
