@@ -1,5 +1,6 @@
 #include "session/duration_text.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -31,6 +32,7 @@ TEST(DurationText, Table) {
         SCOPED_TRACE(seconds);
         const QString got = affiche_secondes(seconds);
         EXPECT_EQ(got, QString::fromLatin1(text));
+        EXPECT_EQ(kelvor::session::affiche_secondes_size(seconds), std::strlen(text));
         EXPECT_FALSE(got.startsWith(' ') || got.endsWith(' '));
     }
 }

@@ -148,7 +148,11 @@ void note(const QString& text) {
 // like a whole one.
 class StandardOutput final : public Output {
 public:
-    StandardOutput() : error_(platform::standard_output_was_closed() ? EBADF : 0) {}
+    StandardOutput() : error_(platform::standard_output_was_closed() ? EBADF : 0) {
+        // What is written comes in large pieces (a table's are 32 KiB): each goes out in one
+        // system call, where a buffer would cut it in two at its 4 KiB boundaries.
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    }
     void write(QByteArrayView bytes) override {
         if (error_ == 0 && std::fwrite(bytes.data(), 1, std::size_t(bytes.size()), stdout) !=
                                std::size_t(bytes.size()))

@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace kelvor::commandline {
@@ -45,16 +46,35 @@ int digits_at(QStringView text, qsizetype from, qsizetype count) {
     return value;
 }
 
+struct DayParts {
+    int year;
+    int month;
+    int day;
+};
+
+// The numbers of a stored "2026-12-07" that has exactly that form, a day or not.
+std::optional<DayParts> plain_stored_day(QStringView text) {
+    if (text.size() != 10 || text[4] != u'-' || text[7] != u'-')
+        return std::nullopt;
+    const DayParts parts{digits_at(text, 0, 4), digits_at(text, 5, 2), digits_at(text, 8, 2)};
+    if (parts.year < 0 || parts.month < 0 || parts.day < 0)
+        return std::nullopt;
+    return parts;
+}
+
 // The day of a stored "2026-12-07", read quickly when it has exactly that form, else as Qt
 // reads an ISO date (which also takes other separators and text after the day).
 QDate stored_day(QStringView text) {
-    if (text.size() == 10 && text[4] == u'-' && text[7] == u'-') {
-        const int year = digits_at(text, 0, 4), month = digits_at(text, 5, 2),
-                  day = digits_at(text, 8, 2);
-        if (year >= 0 && month >= 0 && day >= 0)
-            return QDate(year, month, day);
-    }
+    if (const std::optional<DayParts> parts = plain_stored_day(text))
+        return QDate(parts->year, parts->month, parts->day);
     return QDate::fromString(text, Qt::ISODate);
+}
+
+// Whether stored_day reads a day: without working out which, as a start's day needs.
+bool is_stored_day(QStringView text) {
+    if (const std::optional<DayParts> parts = plain_stored_day(text))
+        return QDate::isValid(parts->year, parts->month, parts->day);
+    return QDate::fromString(text, Qt::ISODate).isValid();
 }
 
 // Whether a stored "09:14:03" is a time of day; read quickly when it is plainly one, else as
@@ -69,54 +89,38 @@ bool is_stored_time(QStringView text) {
 // "07/12/2026 09:14:03" for "2026-12-07T09:14:03+01:00": the day and time the user saw, in
 // the program's date form. The stored text is only cut and rearranged once its day and time
 // read as such: formatting a date anew costs ten times more, for each of 100,000 sessions.
-QString shown_start(const QString& iso) {
+void write_shown_start(Utf8& out, const QString& iso) {
     const QStringView text(iso);
-    if (text.size() < 19 || text[10] != u'T' || !stored_day(text.left(10)).isValid() ||
+    if (text.size() < 19 || text[10] != u'T' || !is_stored_day(text.left(10)) ||
         !is_stored_time(text.mid(11, 8)))
-        return session::shown_text(iso);
-    QString shown;
-    shown.reserve(19);
-    shown.append(text.mid(8, 2)).append(u'/').append(text.mid(5, 2)).append(u'/');
-    shown.append(text.left(4)).append(u' ').append(text.mid(11, 8));
-    return shown;
+        return append_utf8(out, session::shown_text(iso));
+    const QChar shown[] = {text[8],  text[9],  u'/',     text[5],  text[6],  u'/',     text[0],
+                           text[1],  text[2],  text[3],  u' ',     text[11], text[12], text[13],
+                           text[14], text[15], text[16], text[17], text[18]};
+    append_utf8(out, QStringView(shown, std::size(shown)));
 }
 
 // "Mon 07/12/2026" for "2026-12-07", and a * when the day was estimated; a day edited into
 // another form stays as it is. Cut and rearranged like a session's start, in the English
 // names QDate's formats use: formatting a date costs ten times more, for every day.
-QString shown_day(const platform::LedgerDay& day) {
-    static const std::array<QString, 7> weekdays{
-        QStringLiteral("Mon"), QStringLiteral("Tue"), QStringLiteral("Wed"), QStringLiteral("Thu"),
-        QStringLiteral("Fri"), QStringLiteral("Sat"), QStringLiteral("Sun")};
+void write_shown_day(Utf8& out, const platform::LedgerDay& day) {
+    static constexpr std::array<QStringView, 7> weekdays{u"Mon", u"Tue", u"Wed", u"Thu",
+                                                         u"Fri", u"Sat", u"Sun"};
     const QDate date = stored_day(day.day);
-    QString shown;
     if (!date.isValid()) {
-        shown = session::shown_text(day.day);
+        append_utf8(out, session::shown_text(day.day));
     } else if (day.day.size() == 10) {
         const QStringView text(day.day);
-        shown.reserve(16);
-        shown.append(weekdays[std::size_t(date.dayOfWeek() - 1)]).append(u' ');
-        shown.append(text.mid(8, 2)).append(u'/').append(text.mid(5, 2)).append(u'/');
-        shown.append(text.left(4));
+        const QStringView weekday = weekdays[std::size_t(date.dayOfWeek() - 1)];
+        const QChar shown[] = {weekday[0], weekday[1], weekday[2], u' ',    text[8],
+                               text[9],    u'/',       text[5],    text[6], u'/',
+                               text[0],    text[1],    text[2],    text[3]};
+        append_utf8(out, QStringView(shown, std::size(shown)));
     } else {
-        shown = date.toString(QStringLiteral("ddd dd/MM/yyyy"));
+        append_utf8(out, date.toString(QStringLiteral("ddd dd/MM/yyyy")));
     }
-    return day.estimated ? shown + QStringLiteral(" *") : shown;
-}
-
-// The active time as a bar of up to 20 characters, the longest day's the longest, drawn to an
-// eighth of a character with the blocks U+2588 to U+258F, or in whole # without them.
-QString active_bar(qint64 active, qint64 longest, bool blocks) {
-    constexpr qint64 width = 20;
-    if (longest <= 0)
-        return {};
-    if (!blocks)
-        return QString((active * width + longest / 2) / longest, u'#');
-    const qint64 eighths = (active * width * 8 + longest / 2) / longest;
-    QString bar(eighths / 8, QChar(0x2588));
-    if (eighths % 8 != 0)
-        bar += QChar(char16_t(0x2590 - eighths % 8)); // U+258F is one eighth, U+2589 seven
-    return bar;
+    if (day.estimated)
+        out += " *";
 }
 
 } // namespace
@@ -187,7 +191,8 @@ std::optional<HistoryCount> sessions_output(platform::Store& store, bool copy_ru
             if (day < first_day || day > last_day)
                 return;
             ++count.shown;
-            table.text([&] { return shown_start(session.started); }, session.started);
+            table.text([&](Utf8& text) { write_shown_start(text, session.started); },
+                       session.started);
             table.seconds(session.seconds);
             table.seconds(session.locked_seconds);
             const QString ending = session::ending_text(session.ending);
@@ -199,24 +204,6 @@ std::optional<HistoryCount> sessions_output(platform::Store& store, bool copy_ru
 
 std::optional<std::size_t> days_output(platform::Store& store, Format format, const DayRange& range,
                                        bool blocks, Output& out) {
-    std::vector<platform::LedgerDay> days;
-    const bool kept =
-        store.for_each_day(bound(range.first, QString()), bound(range.last, QString()),
-                           [&](const platform::LedgerDay& day) {
-                               if (day.seconds != 0 || day.sessions != 0)
-                                   days.push_back(day);
-                           });
-    const auto active = [](const platform::LedgerDay& day) {
-        return std::max<qint64>(0, day.seconds - day.locked_seconds);
-    };
-    qint64 longest = 0;
-    platform::LedgerDay total;
-    for (const platform::LedgerDay& day : days) {
-        longest = std::max(longest, active(day));
-        total.seconds += day.seconds;
-        total.locked_seconds += day.locked_seconds;
-        total.estimated = total.estimated || day.estimated;
-    }
     Table table(format,
                 {{QStringLiteral("Day"), QStringLiteral("date")},
                  {QStringLiteral("Used"), QStringLiteral("seconds")},
@@ -225,24 +212,43 @@ std::optional<std::size_t> days_output(platform::Store& store, Format format, co
                  {QStringLiteral("Sessions"), QStringLiteral("sessions")},
                  {QString(), QStringLiteral("estimated")}},
                 out);
-    // The day's text is made for the plain table only.
-    const auto row = [&](auto&& shown, const platform::LedgerDay& day, bool bar) {
-        table.text(shown, day.day);
+    const auto active = [](const platform::LedgerDay& day) {
+        return std::max<qint64>(0, day.seconds - day.locked_seconds);
+    };
+    const auto lengths = [&](const platform::LedgerDay& day) {
         table.seconds(session::clamp_to_int32_range(day.seconds));
         table.seconds(session::clamp_to_int32_range(day.locked_seconds));
         table.seconds(session::clamp_to_int32_range(active(day)));
-        table.number([&] { return bar ? QString::number(day.sessions) : QString(); }, day.sessions);
-        table.flag([&] { return bar ? active_bar(active(day), longest, blocks) : QString(); },
-                   day.estimated);
     };
-    for (const platform::LedgerDay& day : days)
-        row([&] { return shown_day(day); }, day, true);
-    if (format == Format::plain && !days.empty())
-        row([] { return QStringLiteral("Total"); }, total, false);
+    std::size_t count = 0;
+    platform::LedgerDay total;
+    // Each day goes out as it is read: the bars, scaled to the longest day, are drawn by the
+    // plain table once it has every row.
+    const bool kept = store.for_each_day(
+        bound(range.first, QString()), bound(range.last, QString()),
+        [&](const platform::LedgerDay& day) {
+            if (day.seconds == 0 && day.sessions == 0)
+                return;
+            ++count;
+            total.seconds += day.seconds;
+            total.locked_seconds += day.locked_seconds;
+            total.estimated = total.estimated || day.estimated;
+            table.text([&](Utf8& text) { write_shown_day(text, day); }, day.day);
+            lengths(day);
+            table.number([&](Utf8& text) { append_number(text, day.sessions); }, day.sessions);
+            table.flag(Table::Bar{active(day), blocks}, day.estimated);
+        });
+    // The plain table alone ends with the total, its sessions and bar left blank.
+    if (format == Format::plain && count > 0) {
+        table.text([] { return QStringLiteral("Total"); }, total.day);
+        lengths(total);
+        table.number([] { return QString(); }, total.sessions);
+        table.flag([] { return QString(); }, total.estimated);
+    }
     table.finish();
     if (format == Format::plain && total.estimated)
         out.write("* estimated from the session history when the store got its day ledger\n");
-    return kept ? std::optional(days.size()) : std::nullopt;
+    return kept ? std::optional(count) : std::nullopt;
 }
 
 } // namespace kelvor::commandline

@@ -69,7 +69,7 @@ bool SqliteStore::for_each_session(const std::function<void(const HistorySession
                                : "SELECT started, seconds, ending, 0 FROM sessions ORDER BY id");
     HistorySession session;
     while (s.step()) {
-        session.started = s.text(0);
+        s.read_text(0, session.started);
         session.seconds = s.integer32(1);
         session.ending = ending_of(s.bytes(2));
         session.locked_seconds = s.integer32(3);

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <limits>
 #include <sqlite3.h>
@@ -93,6 +94,25 @@ public:
         const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
         return QString::fromUtf8(data, sqlite3_column_bytes(stmt_, column));
     }
+    // The text of a column, as text() reads it, into `text`: a listing reads each row into the
+    // same QString, whose buffer then serves every row without an allocation.
+    void read_text(int column, QString& text) const { read_utf8(bytes(column), text); }
+    // `utf8` into `text`, as QString::fromUtf8 reads it. ASCII, as nearly every stored text is,
+    // is widened straight into the buffer `text` has.
+    static void read_utf8(QByteArrayView utf8, QString& text) {
+        std::uint8_t high = 0;
+        for (const char byte : utf8)
+            high |= static_cast<std::uint8_t>(byte) & 0x80;
+        if (high != 0) {
+            text = QString::fromUtf8(utf8);
+            return;
+        }
+        text.resize(utf8.size());
+        char16_t* to = reinterpret_cast<char16_t*>(text.data());
+        for (qsizetype i = 0; i < utf8.size(); ++i)
+            to[i] = static_cast<std::uint8_t>(utf8[i]);
+    }
+    bool is_text(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_TEXT; }
     // The UTF-8 bytes of a column, valid until the next step.
     QByteArrayView bytes(int column) const {
         const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
