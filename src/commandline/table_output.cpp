@@ -176,14 +176,7 @@ void append_utf8(Utf8& out, QStringView text) {
     // Copied over as ASCII, and again through Qt's encoder when a character was not.
     const std::size_t at = out.size();
     out.resize(at + std::size_t(text.size()));
-    char* to = out.data() + at;
-    const char16_t* from = text.utf16();
-    char16_t all = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        all |= from[i];
-        to[i] = char(from[i]);
-    }
-    if (all < 0x80)
+    if (put_plain(out.data() + at, text, [](char16_t) { return true; }))
         return;
     out.resize(at);
     const QByteArray utf8 = text.toUtf8();
