@@ -56,7 +56,12 @@ bool MinuteCount::draws_prepared_digits() {
 
 void MinuteCount::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().brush(backgroundRole()));
+    // A plain colour fills by the paint engine's fast path; a brush sets up a span filler.
+    const QBrush& background = palette().brush(backgroundRole());
+    if (background.style() == Qt::SolidPattern)
+        painter.fillRect(rect(), background.color());
+    else
+        painter.fillRect(rect(), background);
     // The digits are prepared once the first frame is on the screen: a start shows the bar
     // first.
     if (!shown_once_) {

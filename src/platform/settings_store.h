@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/function_ref.h"
+
 #include <QString>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -54,7 +55,7 @@ public:
     // Runs `body` so that all of its writes reach the disk together or not at all, those of
     // the session history included. Nested calls join the outermost transaction. An exception
     // from `body` rolls back.
-    virtual void transaction(const std::function<void()>& body) = 0;
+    virtual void transaction(FunctionRef<void()> body) = 0;
 };
 
 } // namespace kelvor::platform

@@ -6,6 +6,7 @@
 #include "platform/sqlite_connection.h"
 
 #include <QString>
+#include <QStringEncoder>
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
@@ -57,7 +58,17 @@ public:
     Statement& operator=(const Statement&) = delete;
 
     // Texts are bound where they are, without a copy: the statement keeps them until its end.
+    // A short one, as nearly every text the store writes is, goes into the statement's own
+    // room, which spares the minute's save an allocation per text.
     Statement& bind(int index, const QString& text) {
+        if (const qsizetype space = utf8_.requiredSpace(text.size());
+            space <= qsizetype(sizeof(room_)) - room_used_) {
+            char* const begin = room_ + room_used_;
+            const char* const end = utf8_.appendToBuffer(begin, text);
+            room_used_ += end - begin;
+            sqlite3_bind_text(stmt_, index, begin, int(end - begin), SQLITE_STATIC);
+            return *this;
+        }
         QByteArray utf8 = text.toUtf8();
         if (index >= int(std::size(texts_))) {
             sqlite3_bind_text(stmt_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
@@ -134,6 +145,9 @@ private:
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
     bool kept_;
+    QStringEncoder utf8_{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
+    char room_[256];
+    qsizetype room_used_ = 0;
     QByteArray texts_[6]; // by parameter index; the store's statements take up to five
 };
 

@@ -128,7 +128,7 @@ void SqliteStore::refuse_if_replaced() {
             .toStdString());
 }
 
-void SqliteStore::transaction(const std::function<void()>& body) {
+void SqliteStore::transaction(FunctionRef<void()> body) {
     if (access_ == Access::read_only)
         throw StoreError(
             QStringLiteral("the store %1 is open for reading only").arg(path_).toStdString());

@@ -33,7 +33,7 @@ public:
     QString read(const QString& section, const QString& key, const QString& fallback) override;
     void write(const QString& section, const QString& key, const QString& value) override;
     std::optional<SettingList> list(const QString& section) override;
-    void transaction(const std::function<void()>& body) override;
+    void transaction(FunctionRef<void()> body) override;
 
     qint64 add_running_session(const QString& started) override;
     void save_running_locked_seconds(qint64 id, qint32 locked_seconds) override;

@@ -120,13 +120,21 @@ void SessionTracker::start() {
 }
 
 qint32 SessionTracker::session_seconds() const {
-    const qint64 seconds = (clock_.awake_ms() - awake_ms_deb) / 1000;
-    return qint32(std::max<qint64>(0, clamp_to_int32_range(seconds)));
+    return seconds_at(clock_.awake_ms());
 }
 
 qint32 SessionTracker::locked_seconds() const {
-    const qint64 ms = locked_ms_ + (locked_ ? clock_.awake_ms() - locked_since_ms_ : 0);
-    return qint32(std::clamp<qint64>(ms / 1000, 0, session_seconds()));
+    return locked_seconds_at(clock_.awake_ms());
+}
+
+qint32 SessionTracker::seconds_at(qint64 awake_ms) const {
+    const qint64 seconds = (awake_ms - awake_ms_deb) / 1000;
+    return qint32(std::max<qint64>(0, clamp_to_int32_range(seconds)));
+}
+
+qint32 SessionTracker::locked_seconds_at(qint64 awake_ms) const {
+    const qint64 ms = locked_ms_ + (locked_ ? awake_ms - locked_since_ms_ : 0);
+    return qint32(std::clamp<qint64>(ms / 1000, 0, seconds_at(awake_ms)));
 }
 
 void SessionTracker::set_locked(bool locked) {
@@ -147,7 +155,7 @@ void SessionTracker::set_locked(bool locked) {
     locked_ = locked;
 }
 
-SessionTracker::Saved SessionTracker::save_time(qint32 seconds) {
+SessionTracker::Saved SessionTracker::save_time(qint32 seconds, qint32 locked_seconds) {
     // Until the first save the ledger holds the start's seconds, which give way to the
     // session's own.
     const qint32 taken_back = saved_.until_first_save ? saved_.seconds : 0;
@@ -158,7 +166,7 @@ SessionTracker::Saved SessionTracker::save_time(qint32 seconds) {
     const qint32 added = next.seconds - held;
     // No day gets more locked seconds than seconds of use, whatever the roundings to the
     // second: what did not fit comes with a later save.
-    next.locked = saved_.locked + std::clamp(locked_seconds() - saved_.locked, 0, added);
+    next.locked = saved_.locked + std::clamp(locked_seconds - saved_.locked, 0, added);
     const qint32 locked_added = next.locked - saved_.locked;
     if (added == 0 && taken_back == 0)
         return next;
@@ -190,19 +198,24 @@ void SessionTracker::move_to_day(Saved& next, const QDate& day) {
 void SessionTracker::tick() {
     // A tick that comes late (the process was stopped, the machine overloaded) catches up, so
     // that the bar never shows fewer minutes than the session has.
+    const qint64 now = clock_.awake_ms();
     minutes_elapsed_current_session =
-        std::max(minutes_elapsed_current_session + 1, session_seconds() / 60);
-    checkpoint();
+        std::max(minutes_elapsed_current_session + 1, seconds_at(now) / 60);
+    save_at(now);
 }
 
 qint32 SessionTracker::checkpoint() {
-    const qint32 seconds = session_seconds();
+    return save_at(clock_.awake_ms());
+}
+
+qint32 SessionTracker::save_at(qint64 awake_ms) {
+    const qint32 seconds = seconds_at(awake_ms);
     if (ended_)
         return seconds;
     Saved saved;
     store_.transaction([&] {
         store_.write(names::stat, names::recupered_time, whole_number_text(seconds));
-        saved = save_time(seconds);
+        saved = save_time(seconds, locked_seconds_at(awake_ms));
         // The row keeps 0 seconds while the session runs, as the settings hold them.
         if (saved.locked != saved_.locked)
             store_.save_running_locked_seconds(history_id_, saved.locked);
@@ -215,7 +228,8 @@ void SessionTracker::end() {
     if (ended_)
         return;
     ended_ = true;
-    const qint32 t = session_seconds();
+    const qint64 now = clock_.awake_ms();
+    const qint32 t = seconds_at(now);
     retry_on<platform::StoreError>(
         end_patience, " (tried for " + seconds_text(end_patience) + ")", [&](bool first) {
             store_.transaction([&] {
@@ -228,7 +242,7 @@ void SessionTracker::end() {
                 Add_session_to_month(store_, clock_, t);
                 add_to_number(store_, names::stat, names::nb_time_total, t);
                 store_.write(names::stat, names::recupered_time, whole_number_text(t));
-                const Saved saved = save_time(t);
+                const Saved saved = save_time(t, locked_seconds_at(now));
                 store_.mark_session_ended(history_id_, t, saved.locked,
                                           iso_date_time(clock_.now()));
             });

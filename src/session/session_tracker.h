@@ -101,8 +101,14 @@ private:
     };
     // `next` set to the day of `day`.
     static void move_to_day(Saved& next, const QDate& day);
-    // Inside a save's transaction: `seconds` into the day ledger.
-    Saved save_time(qint32 seconds);
+    // Inside a save's transaction: `seconds`, `locked_seconds` of them, into the day ledger.
+    Saved save_time(qint32 seconds, qint32 locked_seconds);
+    // The session's seconds, and locked seconds, at `awake_ms` on the awake clock: a tick
+    // reads the clock once.
+    qint32 seconds_at(qint64 awake_ms) const;
+    qint32 locked_seconds_at(qint64 awake_ms) const;
+    // checkpoint() at `awake_ms`.
+    qint32 save_at(qint64 awake_ms);
 
     platform::Store& store_;
     const platform::Clock& clock_;

@@ -59,7 +59,7 @@ void DyingStore::add_to_day(const QString& day, qint32 seconds, qint32 locked_se
     written([&] { real_.add_to_day(day, seconds, locked_seconds, sessions); });
 }
 
-void DyingStore::transaction(const std::function<void()>& body) {
+void DyingStore::transaction(platform::FunctionRef<void()> body) {
     ++depth_;
     try {
         real_.transaction([&] {

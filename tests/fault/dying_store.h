@@ -30,7 +30,7 @@ public:
         return real_.list(section);
     }
     void write(const QString& section, const QString& key, const QString& value) override;
-    void transaction(const std::function<void()>& body) override;
+    void transaction(platform::FunctionRef<void()> body) override;
     qint64 add_running_session(const QString& started) override;
     void save_running_locked_seconds(qint64 id, qint32 locked_seconds) override;
     void mark_running_session_crashed(qint32 seconds) override;
