@@ -119,14 +119,6 @@ void SessionTracker::start() {
     saved_ = started;
 }
 
-qint32 SessionTracker::session_seconds() const {
-    return seconds_at(clock_.awake_ms());
-}
-
-qint32 SessionTracker::locked_seconds() const {
-    return locked_seconds_at(clock_.awake_ms());
-}
-
 qint32 SessionTracker::seconds_at(qint64 awake_ms) const {
     const qint64 seconds = (awake_ms - awake_ms_deb) / 1000;
     return qint32(std::max<qint64>(0, clamp_to_int32_range(seconds)));

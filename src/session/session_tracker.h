@@ -62,10 +62,6 @@ public:
     void set_locked(bool locked);
 
     bool has_ended() const { return ended_; }
-    // Awake seconds since the start; never negative.
-    qint32 session_seconds() const;
-    // Of those, the seconds spent locked; never more than they.
-    qint32 locked_seconds() const;
 
     platform::Store& store() const { return store_; }
     const platform::Clock& clock() const { return clock_; }
@@ -103,8 +99,8 @@ private:
     static void move_to_day(Saved& next, const QDate& day);
     // Inside a save's transaction: `seconds`, `locked_seconds` of them, into the day ledger.
     Saved save_time(qint32 seconds, qint32 locked_seconds);
-    // The session's seconds, and locked seconds, at `awake_ms` on the awake clock: a tick
-    // reads the clock once.
+    // At `awake_ms` on the awake clock (a tick reads the clock once): the awake seconds since
+    // the start, never negative, and of those the seconds spent locked, never more than they.
     qint32 seconds_at(qint64 awake_ms) const;
     qint32 locked_seconds_at(qint64 awake_ms) const;
     // checkpoint() at `awake_ms`.
